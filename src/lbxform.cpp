@@ -1,0 +1,207 @@
+#include "lbxform.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QGroupBox>
+#include <QHostAddress>
+#include <QLabel>
+#include <QMessageBox>
+#include <QNetworkInterface>
+#include <QPushButton>
+
+// Built before main() runs and released at exit; nothing changes it in between.
+const Protocol::PluginTable pluginMap = {
+    {QStringLiteral("OvUdp485"), 0},
+    {QStringLiteral("OvCom485"), 1},
+    {QStringLiteral("OvTcp485"), 2},
+    {QStringLiteral("Net485"), 3},
+    {QString(), 4},
+};
+
+namespace {
+// Reply boxes open right now, counted across the nested event loops they run.
+int openReplyBoxes = 0;
+} // namespace
+
+LBXForm::LBXForm()
+    : QWidget(nullptr)
+{
+    ui.setupUi(this);
+
+    connect(&socket, &QUdpSocket::readyRead, this, &LBXForm::onRecvData);
+    connect(ui.searchBtn, &QPushButton::clicked, this, &LBXForm::search);
+    connect(ui.uuidBox, &QComboBox::currentTextChanged, this, &LBXForm::showInfo);
+    connect(ui.configBtn, &QPushButton::clicked, this, &LBXForm::config);
+    connect(ui.uploadLogBtn, &QPushButton::clicked, this, &LBXForm::uploadLog);
+    connect(ui.factoryBtn, &QPushButton::clicked, this, &LBXForm::factory);
+    connect(ui.updateBtn, &QPushButton::clicked, this, &LBXForm::updateApp);
+
+    // The first search runs once the event loop has started, after show().
+    QMetaObject::invokeMethod(this, "search", Qt::QueuedConnection);
+    ui.ip->setText(localAddressText());
+}
+
+LBXForm::~LBXForm() = default;
+
+// The selection is read whenever it is needed; nothing keeps a copy of it.
+QJsonObject LBXForm::selectedDevice() const
+{
+    return deviceMap.value(ui.uuidBox->currentText());
+}
+
+QHostAddress LBXForm::selectedAddress() const
+{
+    return QHostAddress(Protocol::ipText(selectedDevice()));
+}
+
+// Forgets every converter listed so far and asks them all again; their
+// answers come in through onRecvData(), for as long as they take.
+void LBXForm::search()
+{
+    qDebug() << "search";
+    deviceMap = {};
+    ui.uuidBox->clear();
+    sendData(Protocol::infoRequest, QHostAddress::Broadcast, Protocol::converterPort);
+    ui.configGroup->setEnabled(false);
+    ui.systemGroup->setEnabled(false);
+}
+
+// Each command goes to the converter selected when it is sent, once, and
+// waits for nothing: a reply opens its box whenever it comes.
+void LBXForm::updateApp()
+{
+    qDebug() << "updateApp";
+    const QHostAddress address = selectedAddress();
+    sendData(Protocol::updateRequest, address, Protocol::converterPort);
+}
+
+void LBXForm::uploadLog()
+{
+    qDebug() << "uploadLog";
+    const QHostAddress address = selectedAddress();
+    sendData(Protocol::uploadLogRequest, address, Protocol::converterPort);
+}
+
+void LBXForm::factory()
+{
+    qDebug() << "factory";
+    const auto answer = QMessageBox::warning(this, QStringLiteral("恢复出厂"),
+        QStringLiteral("确定恢复出厂吗,保存配置和数据都会丢失!!"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    // Looked up now: the selection may have changed while the box was open.
+    const QHostAddress address = selectedAddress();
+    sendData(Protocol::factoryRequest, address, Protocol::converterPort);
+}
+
+// The box opens once the ready-read handler has returned: Qt emits no readyRead
+// while one is being handled, so a box opened inside it would leave the socket
+// deaf after it closed. Boxes opened this way stack up to maxReplyBoxes.
+void LBXForm::showReplyBox(const QString &title, const QString &text)
+{
+    auto show = [this, title, text] {
+        if (openReplyBoxes >= maxReplyBoxes)
+            return;
+        ++openReplyBoxes;
+        QMessageBox::information(this, title, text);
+        --openReplyBoxes;
+    };
+    QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+}
+
+// Applies the two boxes to the selected converter. It restarts with the new
+// settings and answers on its own; the list keeps showing the old values until
+// the next search.
+void LBXForm::config()
+{
+    const QJsonObject request
+        = Protocol::setRequest(ui.baudBox->currentText(), ui.pluginBox->currentIndex(), pluginMap);
+    qDebug() << "config" << request;
+    sendData(Protocol::datagram(request), selectedAddress(), Protocol::converterPort);
+}
+
+void LBXForm::sendData(const QByteArray &datagram, const QHostAddress &address, quint16 port)
+{
+    qDebug() << "sendData" << datagram << address.toString() << port;
+    socket.writeDatagram(datagram.constData(), datagram.size(), address, port);
+}
+
+void LBXForm::onRecvData()
+{
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    QByteArray datagram;
+    datagram.resize(int(socket.pendingDatagramSize()));
+    if (socket.readDatagram(datagram.data(), datagram.size(), &sender, &senderPort) <= 0)
+        return;
+    qDebug() << "onRecvData" << datagram;
+
+    const QJsonObject reply = Protocol::replyObject(datagram);
+    switch (Protocol::replyKind(reply)) {
+    case Protocol::Reply::Info: {
+        // Logged as the converter sent it, before "ip" is set from the sender.
+        const QJsonObject arg = Protocol::replyArg(reply);
+        qDebug() << arg;
+        const QString uuid = Protocol::uuidText(arg);
+        if (!deviceMap.contains(uuid)) {
+            // Appended to an empty list it becomes current, and showInfo() runs
+            // before the record is stored; the call below puts the values in.
+            ui.uuidBox->addItem(uuid);
+            ui.uuidBox->showPopup();
+        }
+        deviceMap.insert(uuid, Protocol::deviceRecord(arg, sender.toString()));
+        showInfo();
+        ui.configGroup->setEnabled(true);
+        ui.systemGroup->setEnabled(true);
+        break;
+    }
+    case Protocol::Reply::Set:
+        showReplyBox(QStringLiteral("配置"), QStringLiteral("配置已经更新, 30s后请重新搜索!"));
+        break;
+    case Protocol::Reply::UploadLog:
+        showReplyBox(QStringLiteral("上传日志"), QStringLiteral("日志已经上传!"));
+        break;
+    case Protocol::Reply::Update:
+        showReplyBox(QStringLiteral("更新"), QStringLiteral("设备检测更新中,2分钟后请重新搜索!"));
+        break;
+    case Protocol::Reply::Factory:
+        showReplyBox(
+            QStringLiteral("恢复出厂"), QStringLiteral("恢复出厂中,请等待设备重启(2~3分钟)!"));
+        break;
+    case Protocol::Reply::Unknown:
+        break;
+    }
+}
+
+void LBXForm::showInfo()
+{
+    const QJsonObject record = selectedDevice();
+    ui.macLabel->setText(Protocol::uuidText(record));
+    ui.ipLabel->setText(Protocol::ipText(record));
+    ui.versionLabel->setText(Protocol::versionText(record));
+    ui.baudBox->setCurrentText(Protocol::baudText(record));
+    ui.pluginBox->setCurrentIndex(Protocol::pluginIndex(record, pluginMap, ui.pluginBox->count()));
+}
+
+QNetworkAddressEntry localAddressEntry()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            // Interfaces that are down count too; only 127.0.0.1 itself is passed over.
+            const QHostAddress address = entry.ip();
+            if (address.protocol() == QAbstractSocket::IPv4Protocol
+                && address != QHostAddress(QHostAddress::LocalHost))
+                return entry;
+        }
+    }
+    return {};
+}
+
+QString localAddressText()
+{
+    const QString text = localAddressEntry().ip().toString();
+    return text.isEmpty() ? QStringLiteral("0.0.0.0") : Protocol::lastAddressPart(text);
+}

@@ -1,0 +1,60 @@
+#ifndef LBXFORM_H
+#define LBXFORM_H
+
+#include "protocol.h"
+#include "ui_lbxform.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QNetworkAddressEntry>
+#include <QString>
+#include <QUdpSocket>
+#include <QWidget>
+
+class QByteArray;
+class QHostAddress;
+
+// Plug-in name to the index of its entry in the protocol box.
+extern const Protocol::PluginTable pluginMap;
+
+// The first IPv4 address of this computer other than 127.0.0.1, in
+// enumeration order; "0.0.0.0" in text form when there is none.
+QNetworkAddressEntry localAddressEntry();
+QString localAddressText();
+
+class LBXForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    LBXForm();
+    ~LBXForm() override;
+
+    // Converter replies open at most this many boxes at once; the rest are
+    // only logged, so no stream of datagrams can stack boxes without end.
+    static constexpr int maxReplyBoxes = 8;
+
+public slots:
+    void search();
+
+private:
+    void sendData(const QByteArray &datagram, const QHostAddress &address, quint16 port);
+    // Reads one datagram per notification; the socket notifies again while
+    // more are queued.
+    void onRecvData();
+    void showInfo();
+    void config();
+    void uploadLog();
+    void updateApp();
+    void factory();
+
+    QJsonObject selectedDevice() const;
+    QHostAddress selectedAddress() const;
+    void showReplyBox(const QString &title, const QString &text);
+
+    Ui::lbxform ui;
+    QUdpSocket socket;
+    QMap<QString, QJsonObject> deviceMap;
+};
+
+#endif // LBXFORM_H

@@ -1,0 +1,175 @@
+#include "support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+constexpr quint16 converterPort = 12166;
+DebugLines *activeLines = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && activeLines) {
+        activeLines->lines.append({message, QString::fromUtf8(context.file), context.line,
+                                   QString::fromUtf8(context.function),
+                                   QString::fromUtf8(context.category)});
+    }
+    if (previousHandler && type != QtDebugMsg)
+        previousHandler(type, context, message);
+}
+
+void bindOrFail(QUdpSocket &socket, const QHostAddress &address)
+{
+    if (!socket.bind(address, converterPort,
+                     QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        qFatal("cannot bind %s:%d: %s", qPrintable(address.toString()), converterPort,
+               qPrintable(socket.errorString()));
+    }
+}
+
+QList<Received> readAll(QUdpSocket &socket)
+{
+    QList<Received> received;
+    while (socket.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket.receiveDatagram();
+        received.append({datagram.data(), datagram.senderAddress(),
+                         quint16(datagram.senderPort())});
+    }
+    return received;
+}
+
+} // namespace
+
+FakeConverters::FakeConverters(int count, int firstHost)
+    : unicastLogs(count)
+    , firstHost(firstHost)
+{
+    bindOrFail(broadcastSocket, QHostAddress::AnyIPv4);
+    connect(&broadcastSocket, &QUdpSocket::readyRead, this,
+            [this] { broadcastLog.append(readAll(broadcastSocket)); });
+    for (int n = 0; n < count; ++n) {
+        sockets.push_back(std::make_unique<QUdpSocket>());
+        QUdpSocket &socket = *sockets.back();
+        bindOrFail(socket, address(n));
+        connect(&socket, &QUdpSocket::readyRead, this,
+                [this, n, &socket] { unicastLogs[n].append(readAll(socket)); });
+    }
+}
+
+QHostAddress FakeConverters::address(int converter) const
+{
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(firstHost + converter));
+}
+
+int FakeConverters::unicastTotal() const
+{
+    int total = 0;
+    for (const auto &log : unicastLogs)
+        total += log.size();
+    return total;
+}
+
+bool FakeConverters::waitForBroadcast(int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return broadcastLog.size() >= count; }, timeoutMs);
+}
+
+void FakeConverters::send(int converter, const QByteArray &bytes)
+{
+    sockets[converter]->writeDatagram(bytes, toolAddress(), toolPort());
+}
+
+void FakeConverters::sendInfo(int converter, const QString &uuid, const QString &extraMembers)
+{
+    QString arg = QStringLiteral(R"("uuid":"%1","romVersion":"1.0.%2","appVersion":2.%2,)"
+                                 R"("baud":9600,"pluginName":"OvUdp485")")
+                      .arg(uuid)
+                      .arg(converter);
+    if (!extraMembers.isEmpty())
+        arg += QLatin1Char(',') + extraMembers;
+    send(converter, QStringLiteral(R"({"ack":"lbx.info","arg":{%1}})").arg(arg).toUtf8());
+}
+
+DebugLines::DebugLines()
+{
+    activeLines = this;
+    previousHandler = qInstallMessageHandler(collect);
+}
+
+DebugLines::~DebugLines()
+{
+    qInstallMessageHandler(previousHandler);
+    activeLines = nullptr;
+}
+
+QStringList DebugLines::messages() const
+{
+    QStringList all;
+    for (const DebugLine &line : lines)
+        all.append(line.message);
+    return all;
+}
+
+QList<DebugLine> DebugLines::withWord(const QString &word) const
+{
+    QList<DebugLine> found;
+    for (const DebugLine &line : lines) {
+        if (line.message == word || line.message.startsWith(word + QLatin1Char(' ')))
+            found.append(line);
+    }
+    return found;
+}
+
+BoxCatcher::BoxCatcher(int answer)
+    : answer(answer)
+{
+    qApp->installEventFilter(this);
+}
+
+BoxCatcher::~BoxCatcher()
+{
+    qApp->removeEventFilter(this);
+}
+
+void BoxCatcher::closeAll()
+{
+    setAnswer(0);
+    const auto shown = qApp->topLevelWidgets();
+    for (QWidget *widget : shown) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            QTimer::singleShot(0, box, [box] { QTest::keyClick(box, Qt::Key_Escape); });
+    }
+}
+
+bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *box = qobject_cast<QMessageBox *>(watched);
+    if (!box)
+        return false;
+    if (event->type() == QEvent::Show) {
+        boxes.append({box->windowTitle(), box->text(), int(box->icon()), box->parentWidget(),
+                      int(box->standardButtons())});
+        most = qMax(most, ++open);
+        const int reply = answer;
+        if (reply >= 0) {
+            // Answered from the box's own event loop, as a technician would.
+            QTimer::singleShot(0, box, [box, reply] {
+                if (reply == 0)
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else
+                    box->button(QMessageBox::StandardButton(reply))->click();
+            });
+        }
+    } else if (event->type() == QEvent::Hide) {
+        --open;
+    }
+    return false;
+}
