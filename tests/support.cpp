@@ -89,13 +89,13 @@ void FakeConverters::send(int converter, const QByteArray &bytes)
 
 void FakeConverters::sendInfo(int converter, const QString &uuid, const QString &extraMembers)
 {
-    QString arg = QStringLiteral(R"("uuid":"%1","romVersion":"1.0.%2","appVersion":2.%2,)"
+    QString arg = QString::fromUtf8(R"("uuid":"%1","romVersion":"1.0.%2","appVersion":2.%2,)"
                                  R"("baud":9600,"pluginName":"OvUdp485")")
                       .arg(uuid)
                       .arg(converter);
     if (!extraMembers.isEmpty())
         arg += QLatin1Char(',') + extraMembers;
-    send(converter, QStringLiteral(R"({"ack":"lbx.info","arg":{%1}})").arg(arg).toUtf8());
+    send(converter, QString::fromUtf8(R"({"ack":"lbx.info","arg":{%1}})").arg(arg).toUtf8());
 }
 
 DebugLines::DebugLines()
