@@ -19,8 +19,7 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
 {
     if (type == QtDebugMsg && activeLines) {
         activeLines->lines.append({message, QString::fromUtf8(context.file), context.line,
-                                   QString::fromUtf8(context.function),
-                                   QString::fromUtf8(context.category)});
+            QString::fromUtf8(context.function), QString::fromUtf8(context.category)});
     }
     if (previousHandler && type != QtDebugMsg)
         previousHandler(type, context, message);
@@ -28,10 +27,10 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 void bindOrFail(QUdpSocket &socket, const QHostAddress &address)
 {
-    if (!socket.bind(address, converterPort,
-                     QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+    if (!socket.bind(
+            address, converterPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
         qFatal("cannot bind %s:%d: %s", qPrintable(address.toString()), converterPort,
-               qPrintable(socket.errorString()));
+            qPrintable(socket.errorString()));
     }
 }
 
@@ -40,8 +39,8 @@ QList<Received> readAll(QUdpSocket &socket)
     QList<Received> received;
     while (socket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket.receiveDatagram();
-        received.append({datagram.data(), datagram.senderAddress(),
-                         quint16(datagram.senderPort())});
+        received.append(
+            {datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort())});
     }
     return received;
 }
@@ -53,14 +52,16 @@ FakeConverters::FakeConverters(int count, int firstHost)
     , firstHost(firstHost)
 {
     bindOrFail(broadcastSocket, QHostAddress::AnyIPv4);
-    connect(&broadcastSocket, &QUdpSocket::readyRead, this,
-            [this] { broadcastLog.append(readAll(broadcastSocket)); });
+    connect(&broadcastSocket, &QUdpSocket::readyRead, this, [this] {
+        broadcastLog.append(readAll(broadcastSocket));
+    });
     for (int n = 0; n < count; ++n) {
         sockets.push_back(std::make_unique<QUdpSocket>());
         QUdpSocket &socket = *sockets.back();
         bindOrFail(socket, address(n));
-        connect(&socket, &QUdpSocket::readyRead, this,
-                [this, n, &socket] { unicastLogs[n].append(readAll(socket)); });
+        connect(&socket, &QUdpSocket::readyRead, this, [this, n, &socket] {
+            unicastLogs[n].append(readAll(socket));
+        });
     }
 }
 
@@ -79,7 +80,11 @@ int FakeConverters::unicastTotal() const
 
 bool FakeConverters::waitForBroadcast(int count, int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return broadcastLog.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor(
+        [&] {
+            return broadcastLog.size() >= count;
+        },
+        timeoutMs);
 }
 
 void FakeConverters::send(int converter, const QByteArray &bytes)
@@ -90,7 +95,7 @@ void FakeConverters::send(int converter, const QByteArray &bytes)
 void FakeConverters::sendInfo(int converter, const QString &uuid, const QString &extraMembers)
 {
     QString arg = QString::fromUtf8(R"("uuid":"%1","romVersion":"1.0.%2","appVersion":2.%2,)"
-                                 R"("baud":9600,"pluginName":"OvUdp485")")
+                                    R"("baud":9600,"pluginName":"OvUdp485")")
                       .arg(uuid)
                       .arg(converter);
     if (!extraMembers.isEmpty())
@@ -145,7 +150,9 @@ void BoxCatcher::closeAll()
     const auto shown = qApp->topLevelWidgets();
     for (QWidget *widget : shown) {
         if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            QTimer::singleShot(0, box, [box] { QTest::keyClick(box, Qt::Key_Escape); });
+            QTimer::singleShot(0, box, [box] {
+                QTest::keyClick(box, Qt::Key_Escape);
+            });
     }
 }
 
@@ -156,7 +163,7 @@ bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
         return false;
     if (event->type() == QEvent::Show) {
         boxes.append({box->windowTitle(), box->text(), int(box->icon()), box->parentWidget(),
-                      int(box->standardButtons())});
+            int(box->standardButtons())});
         most = qMax(most, ++open);
         const int reply = answer;
         if (reply >= 0) {

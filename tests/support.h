@@ -111,8 +111,7 @@ private:
     int most = 0;
 };
 
-template<typename T>
-T *widget(QWidget *window, const char *name)
+template <typename T> T *widget(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QString::fromLatin1(name));
 }

@@ -55,27 +55,35 @@ void ProtocolTest::setRequest_data()
     QTest::addColumn<int>("protocolIndex");
     QTest::addColumn<QByteArray>("datagram");
     QTest::newRow("115200, network bytes")
-        << "115200" << 0 << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvUdp485"},"call":"lbx.set"})");
+        << "115200" << 0
+        << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvUdp485"},"call":"lbx.set"})");
     QTest::newRow("9600, 485 bytes")
-        << "9600" << 1 << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvCom485"},"call":"lbx.set"})");
+        << "9600" << 1
+        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvCom485"},"call":"lbx.set"})");
     QTest::newRow("4800, JSON")
-        << "4800" << 2 << QByteArray(R"({"arg":{"baud":4800,"pluginName":"OvTcp485"},"call":"lbx.set"})");
+        << "4800" << 2
+        << QByteArray(R"({"arg":{"baud":4800,"pluginName":"OvTcp485"},"call":"lbx.set"})");
     QTest::newRow("19200, VEXO")
-        << "19200" << 3 << QByteArray(R"({"arg":{"baud":19200,"pluginName":"Net485"},"call":"lbx.set"})");
+        << "19200" << 3
+        << QByteArray(R"({"arg":{"baud":19200,"pluginName":"Net485"},"call":"lbx.set"})");
     QTest::newRow("38400, other")
         << "38400" << 4 << QByteArray(R"({"arg":{"baud":38400,"pluginName":""},"call":"lbx.set"})");
-    QTest::newRow("no protocol entry") << "38400" << -1
-                                       << QByteArray(R"({"arg":{"baud":38400},"call":"lbx.set"})");
-    QTest::newRow("index beyond the table") << "4800" << 5
-                                            << QByteArray(R"({"arg":{"baud":4800},"call":"lbx.set"})");
-    QTest::newRow("fraction truncated") << "9600.9" << 0
-                                        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvUdp485"},"call":"lbx.set"})");
-    QTest::newRow("negative toward zero") << "-1.5" << 0
-                                          << QByteArray(R"({"arg":{"baud":-1,"pluginName":"OvUdp485"},"call":"lbx.set"})");
-    QTest::newRow("not a number") << "fast" << 0
-                                  << QByteArray(R"({"arg":{"baud":0,"pluginName":"OvUdp485"},"call":"lbx.set"})");
-    QTest::newRow("beyond int saturates") << "1e12" << 0
-                                          << QByteArray(R"({"arg":{"baud":2147483647,"pluginName":"OvUdp485"},"call":"lbx.set"})");
+    QTest::newRow("no protocol entry")
+        << "38400" << -1 << QByteArray(R"({"arg":{"baud":38400},"call":"lbx.set"})");
+    QTest::newRow("index beyond the table")
+        << "4800" << 5 << QByteArray(R"({"arg":{"baud":4800},"call":"lbx.set"})");
+    QTest::newRow("fraction truncated")
+        << "9600.9" << 0
+        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvUdp485"},"call":"lbx.set"})");
+    QTest::newRow("negative toward zero")
+        << "-1.5" << 0
+        << QByteArray(R"({"arg":{"baud":-1,"pluginName":"OvUdp485"},"call":"lbx.set"})");
+    QTest::newRow("not a number")
+        << "fast" << 0
+        << QByteArray(R"({"arg":{"baud":0,"pluginName":"OvUdp485"},"call":"lbx.set"})");
+    QTest::newRow("beyond int saturates")
+        << "1e12" << 0
+        << QByteArray(R"({"arg":{"baud":2147483647,"pluginName":"OvUdp485"},"call":"lbx.set"})");
 }
 
 void ProtocolTest::setRequest()
@@ -96,8 +104,8 @@ void ProtocolTest::replyRecognition_data()
     QTest::newRow("update") << QByteArray(R"({"ack":"lbx.update"})") << Reply::Update;
     QTest::newRow("factory") << QByteArray(R"({"ack":"lbx.factory","x":1})") << Reply::Factory;
     QTest::newRow("other case") << QByteArray(R"({"ack":"LBX.INFO"})") << Reply::Unknown;
-    QTest::newRow("uploadlog lower case") << QByteArray(R"({"ack":"lbx.uploadlog"})")
-                                          << Reply::Unknown;
+    QTest::newRow("uploadlog lower case")
+        << QByteArray(R"({"ack":"lbx.uploadlog"})") << Reply::Unknown;
     QTest::newRow("leading blank") << QByteArray(R"({"ack":" lbx.set"})") << Reply::Unknown;
     QTest::newRow("trailing blank") << QByteArray(R"({"ack":"lbx.set "})") << Reply::Unknown;
     QTest::newRow("prefix only") << QByteArray(R"({"ack":"lbx."})") << Reply::Unknown;
@@ -125,12 +133,16 @@ void ProtocolTest::deviceRecord_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("sender");
     QTest::addColumn<QByteArray>("record");
-    QTest::newRow("IPv4 sender") << QByteArray(R"({"ack":"lbx.info","arg":{"uuid":"A","baud":9600}})")
-                                 << "10.0.0.7" << QByteArray(R"({"baud":9600,"ip":"10.0.0.7","uuid":"A"})");
-    QTest::newRow("IPv4-mapped sender") << QByteArray(R"({"ack":"lbx.info","arg":{"uuid":"A"}})")
-                                        << "::ffff:10.0.0.7" << QByteArray(R"({"ip":"10.0.0.7","uuid":"A"})");
-    QTest::newRow("its own ip replaced") << QByteArray(R"({"ack":"lbx.info","arg":{"ip":"1.2.3.4","x":[1]}})")
-                                         << "127.0.0.2" << QByteArray(R"({"ip":"127.0.0.2","x":[1]})");
+    QTest::newRow("IPv4 sender") << QByteArray(
+        R"({"ack":"lbx.info","arg":{"uuid":"A","baud":9600}})")
+                                 << "10.0.0.7"
+                                 << QByteArray(R"({"baud":9600,"ip":"10.0.0.7","uuid":"A"})");
+    QTest::newRow("IPv4-mapped sender")
+        << QByteArray(R"({"ack":"lbx.info","arg":{"uuid":"A"}})") << "::ffff:10.0.0.7"
+        << QByteArray(R"({"ip":"10.0.0.7","uuid":"A"})");
+    QTest::newRow("its own ip replaced")
+        << QByteArray(R"({"ack":"lbx.info","arg":{"ip":"1.2.3.4","x":[1]}})") << "127.0.0.2"
+        << QByteArray(R"({"ip":"127.0.0.2","x":[1]})");
     QTest::newRow("no arg") << QByteArray(R"({"ack":"lbx.info"})") << "127.0.0.2"
                             << QByteArray(R"({"ip":"127.0.0.2"})");
     QTest::newRow("arg not an object") << QByteArray(R"({"ack":"lbx.info","arg":"A"})")
@@ -156,34 +168,60 @@ void ProtocolTest::detailTexts_data()
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("baud");
     QTest::addColumn<int>("plugin");
-    QTest::newRow("empty record") << QByteArray("{}") << "" << "" << "0()" << "0" << 4;
+    QTest::newRow("empty record") << QByteArray("{}") << ""
+                                  << ""
+                                  << "0()"
+                                  << "0" << 4;
     QTest::newRow("1.5 with 2.0.1")
         << QByteArray(R"({"uuid":"A","ip":"127.0.0.2","appVersion":1.5,"romVersion":"2.0.1",)"
                       R"("baud":115200,"pluginName":"OvUdp485"})")
-        << "A" << "127.0.0.2" << "1.5(2.0.1)" << "115200" << 0;
+        << "A"
+        << "127.0.0.2"
+        << "1.5(2.0.1)"
+        << "115200" << 0;
     QTest::newRow("2.10 with 7") << QByteArray(R"({"appVersion":2.10,"romVersion":"7"})") << ""
-                                 << "" << "2.1(7)" << "0" << 4;
+                                 << ""
+                                 << "2.1(7)"
+                                 << "0" << 4;
     QTest::newRow("3 with 1.0") << QByteArray(R"({"appVersion":3,"romVersion":"1.0"})") << ""
-                                << "" << "3(1.0)" << "0" << 4;
+                                << ""
+                                << "3(1.0)"
+                                << "0" << 4;
     QTest::newRow("1250000 in exponent form")
-        << QByteArray(R"({"appVersion":1250000,"romVersion":"r"})") << "" << "" << "1.25e+06(r)"
+        << QByteArray(R"({"appVersion":1250000,"romVersion":"r"})") << ""
+        << ""
+        << "1.25e+06(r)"
         << "0" << 4;
     QTest::newRow("six significant digits") << QByteArray(R"({"appVersion":1.23456789})") << ""
-                                            << "" << "1.23457()" << "0" << 4;
+                                            << ""
+                                            << "1.23457()"
+                                            << "0" << 4;
     QTest::newRow("baud 9600.0") << QByteArray(R"({"baud":9600.0,"pluginName":"OvCom485"})") << ""
-                                 << "" << "0()" << "9600" << 1;
+                                 << ""
+                                 << "0()"
+                                 << "9600" << 1;
     QTest::newRow("baud 57600") << QByteArray(R"({"baud":57600,"pluginName":"OvTcp485"})") << ""
-                                << "" << "0()" << "57600" << 2;
-    QTest::newRow("Net485") << QByteArray(R"({"pluginName":"Net485"})") << "" << "" << "0()" << "0"
-                            << 3;
-    QTest::newRow("empty plug-in name") << QByteArray(R"({"pluginName":""})") << "" << "" << "0()"
+                                << ""
+                                << "0()"
+                                << "57600" << 2;
+    QTest::newRow("Net485") << QByteArray(R"({"pluginName":"Net485"})") << ""
+                            << ""
+                            << "0()"
+                            << "0" << 3;
+    QTest::newRow("empty plug-in name") << QByteArray(R"({"pluginName":""})") << ""
+                                        << ""
+                                        << "0()"
                                         << "0" << 4;
-    QTest::newRow("unknown plug-in") << QByteArray(R"({"pluginName":"OvUdp485 "})") << "" << ""
-                                     << "0()" << "0" << 4;
-    QTest::newRow("wrong JSON types")
-        << QByteArray(R"({"uuid":7,"ip":null,"appVersion":"1.5","romVersion":2,"baud":"9600",)"
-                      R"("pluginName":1})")
-        << "" << "" << "0()" << "0" << 4;
+    QTest::newRow("unknown plug-in") << QByteArray(R"({"pluginName":"OvUdp485 "})") << ""
+                                     << ""
+                                     << "0()"
+                                     << "0" << 4;
+    QTest::newRow("wrong JSON types") << QByteArray(
+        R"({"uuid":7,"ip":null,"appVersion":"1.5","romVersion":2,"baud":"9600",)"
+        R"("pluginName":1})") << ""
+                                      << ""
+                                      << "0()"
+                                      << "0" << 4;
 }
 
 void ProtocolTest::detailTexts()

@@ -64,7 +64,7 @@ void ReceiveTest::searchLeavesItsLines()
     QCOMPARE(send.file, sourceFile);
     QCOMPARE(send.line, 126);
     QCOMPARE(send.function,
-             QStringLiteral("void LBXForm::sendData(const QByteArray&, const QHostAddress&, quint16)"));
+        QStringLiteral("void LBXForm::sendData(const QByteArray&, const QHostAddress&, quint16)"));
     QCOMPARE(send.category, QStringLiteral("default"));
 }
 
@@ -126,7 +126,8 @@ void ReceiveTest::infoReplyLogsItsArg()
     QTRY_COMPARE(debug->lines.size(), 2);
     const DebugLine arg = debug->lines.at(1);
     // As the converter sent it: its own "ip" is replaced only in the stored record.
-    const QString argLine = QString::fromUtf8(R"(QJsonObject({"baud":9600,"ip":"1.2.3.4","uuid":"A"}))");
+    const QString argLine
+        = QString::fromUtf8(R"(QJsonObject({"baud":9600,"ip":"1.2.3.4","uuid":"A"}))");
     QCOMPARE(arg.message, argLine);
     QCOMPARE(arg.file, sourceFile);
     QCOMPARE(arg.line, 145);

@@ -14,11 +14,11 @@
 
 namespace {
 
-const QString aboutText = QString::fromUtf8(
-    "Orvane485网络协议转换器\n接线:\n"
-    "第三方主机-->485-->协议转换器-->网络-->路由器-->音乐设备 \n\n"
-    "485端支持的协议:\n1.Orvane老的网络字节协议\n2.新的JSON网络协议,\n"
-    "3.老的485协议(不支持选曲命令)\n\n具体协议请参考最新的Orvane协议文档.");
+const QString aboutText
+    = QString::fromUtf8("Orvane485网络协议转换器\n接线:\n"
+                        "第三方主机-->485-->协议转换器-->网络-->路由器-->音乐设备 \n\n"
+                        "485端支持的协议:\n1.Orvane老的网络字节协议\n2.新的JSON网络协议,\n"
+                        "3.老的485协议(不支持选曲命令)\n\n具体协议请参考最新的Orvane协议文档.");
 
 QString textOf(QObject *object)
 {
@@ -76,12 +76,24 @@ void WindowTest::captions_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     const char *rows[][2] = {
-        {"label_2", "UUID:"},     {"label_7", " 本机IP:"}, {"label_8", ""},
-        {"searchBtn", "搜索"},    {"configGroup", "配置"}, {"label", "波特率:"},
-        {"label_4", "版本:"},     {"macLabel", ""},        {"baudLabel", ""},
-        {"label_5", "UUID:"},     {"label_3", "模式:"},    {"ipLabel", ""},
-        {"versionLabel", "000000"}, {"configBtn", "应用"}, {"label_6", "IP:"},
-        {"systemGroup", "维护"},  {"uploadLogBtn", "上传日志"}, {"updateBtn", "升级"},
+        {"label_2", "UUID:"},
+        {"label_7", " 本机IP:"},
+        {"label_8", ""},
+        {"searchBtn", "搜索"},
+        {"configGroup", "配置"},
+        {"label", "波特率:"},
+        {"label_4", "版本:"},
+        {"macLabel", ""},
+        {"baudLabel", ""},
+        {"label_5", "UUID:"},
+        {"label_3", "模式:"},
+        {"ipLabel", ""},
+        {"versionLabel", "000000"},
+        {"configBtn", "应用"},
+        {"label_6", "IP:"},
+        {"systemGroup", "维护"},
+        {"uploadLogBtn", "上传日志"},
+        {"updateBtn", "升级"},
         {"factoryBtn", "恢复出厂"},
     };
     for (const auto &row : rows)
@@ -101,12 +113,11 @@ void WindowTest::fixedLists()
 {
     auto *baudBox = widget<QComboBox>(form.get(), "baudBox");
     auto *pluginBox = widget<QComboBox>(form.get(), "pluginBox");
-    QCOMPARE(itemsOf(baudBox),
-             QStringList({"4800", "9600", "19200", "38400", "115200"}));
+    QCOMPARE(itemsOf(baudBox), QStringList({"4800", "9600", "19200", "38400", "115200"}));
     QCOMPARE(itemsOf(pluginBox),
-             QStringList({QString::fromUtf8("网络字节协议"), QString::fromUtf8("485字节协议"),
-                          QString::fromUtf8("JSON协议"), QString::fromUtf8("VEXO协议"),
-                          QString::fromUtf8("其他")}));
+        QStringList({QString::fromUtf8("网络字节协议"), QString::fromUtf8("485字节协议"),
+            QString::fromUtf8("JSON协议"), QString::fromUtf8("VEXO协议"),
+            QString::fromUtf8("其他")}));
     QCOMPARE(baudBox->currentIndex(), 0);
     QCOMPARE(pluginBox->currentIndex(), 0);
     QVERIFY(!baudBox->isEditable());
@@ -166,16 +177,16 @@ void WindowTest::boxLayoutRows_data()
     QTest::addColumn<QStringList>("items");
     QTest::newRow("top row") << "horizontalLayout"
                              << ""
-                             << QStringList{"label_2", "uuidBox",   "spacer",   "label_7",
-                                            "ip",      "label_8",   "searchBtn"};
+                             << QStringList{"label_2", "uuidBox", "spacer", "label_7", "ip",
+                                    "label_8", "searchBtn"};
     QTest::newRow("window") << "verticalLayout"
                             << "lbxform"
                             << QStringList{"horizontalLayout", "configGroup", "systemGroup",
-                                           "spacer", "spacer", "plainTextEdit"};
+                                   "spacer", "spacer", "plainTextEdit"};
     QTest::newRow("maintenance") << "horizontalLayout_2"
                                  << "systemGroup"
-                                 << QStringList{"spacer", "uploadLogBtn", "updateBtn",
-                                                "factoryBtn", "spacer"};
+                                 << QStringList{"spacer", "uploadLogBtn", "updateBtn", "factoryBtn",
+                                        "spacer"};
 }
 
 void WindowTest::boxLayoutRows()
@@ -186,8 +197,8 @@ void WindowTest::boxLayoutRows()
     auto *box = form->findChild<QBoxLayout *>(layout);
     QVERIFY(box);
     if (!owner.isEmpty()) {
-        QWidget *ownerWidget = owner == form->objectName() ? form.get()
-                                                            : form->findChild<QWidget *>(owner);
+        QWidget *ownerWidget
+            = owner == form->objectName() ? form.get() : form->findChild<QWidget *>(owner);
         QCOMPARE(ownerWidget->layout(), box);
     }
     QStringList found;
@@ -214,13 +225,23 @@ void WindowTest::configGrid_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
-    const struct {
+    const struct
+    {
         const char *name;
         int row, column;
     } cells[] = {
-        {"label_5", 0, 0}, {"macLabel", 0, 1},     {"label_6", 1, 0},  {"ipLabel", 1, 1},
-        {"label_4", 2, 0}, {"versionLabel", 2, 1}, {"label", 3, 0},    {"baudBox", 3, 1},
-        {"label_3", 4, 0}, {"pluginBox", 4, 1},    {"baudLabel", 4, 4}, {"configBtn", 5, 2},
+        {"label_5", 0, 0},
+        {"macLabel", 0, 1},
+        {"label_6", 1, 0},
+        {"ipLabel", 1, 1},
+        {"label_4", 2, 0},
+        {"versionLabel", 2, 1},
+        {"label", 3, 0},
+        {"baudBox", 3, 1},
+        {"label_3", 4, 0},
+        {"pluginBox", 4, 1},
+        {"baudLabel", 4, 4},
+        {"configBtn", 5, 2},
     };
     for (const auto &cell : cells)
         QTest::newRow(cell.name) << QString::fromLatin1(cell.name) << cell.row << cell.column;
@@ -255,14 +276,13 @@ void WindowTest::spacers_data()
     QTest::addColumn<int>("vertical");
     const int expanding = QSizePolicy::Expanding, minimum = QSizePolicy::Minimum;
     QTest::newRow("top row") << "horizontalLayout" << 2 << QSize(40, 20) << expanding << minimum;
-    QTest::newRow("before upload") << "horizontalLayout_2" << 0 << QSize(60, 20) << expanding
-                                   << minimum;
-    QTest::newRow("after factory") << "horizontalLayout_2" << 4 << QSize(59, 20) << expanding
-                                   << minimum;
-    QTest::newRow("under maintenance") << "verticalLayout" << 3 << QSize(20, 40) << minimum
-                                       << expanding;
-    QTest::newRow("above about") << "verticalLayout" << 4 << QSize(20, 40) << minimum
-                                 << expanding;
+    QTest::newRow("before upload")
+        << "horizontalLayout_2" << 0 << QSize(60, 20) << expanding << minimum;
+    QTest::newRow("after factory")
+        << "horizontalLayout_2" << 4 << QSize(59, 20) << expanding << minimum;
+    QTest::newRow("under maintenance")
+        << "verticalLayout" << 3 << QSize(20, 40) << minimum << expanding;
+    QTest::newRow("above about") << "verticalLayout" << 4 << QSize(20, 40) << minimum << expanding;
 }
 
 void WindowTest::spacers()
@@ -289,8 +309,8 @@ void WindowTest::sizePolicies_data()
     QTest::newRow("baudBox") << "baudBox" << int(QSizePolicy::Expanding) << int(QSizePolicy::Fixed);
     QTest::newRow("pluginBox") << "pluginBox" << int(QSizePolicy::Expanding)
                                << int(QSizePolicy::Fixed);
-    QTest::newRow("plainTextEdit") << "plainTextEdit" << int(QSizePolicy::Expanding)
-                                   << int(QSizePolicy::Minimum);
+    QTest::newRow("plainTextEdit")
+        << "plainTextEdit" << int(QSizePolicy::Expanding) << int(QSizePolicy::Minimum);
 }
 
 void WindowTest::sizePolicies()
@@ -314,8 +334,8 @@ void WindowTest::focusFollowsCreationOrder()
             order.append(w->objectName());
     }
     QCOMPARE(order,
-             QStringList({"uuidBox", "searchBtn", "baudBox", "pluginBox", "configBtn",
-                          "uploadLogBtn", "updateBtn", "factoryBtn", "plainTextEdit"}));
+        QStringList({"uuidBox", "searchBtn", "baudBox", "pluginBox", "configBtn", "uploadLogBtn",
+            "updateBtn", "factoryBtn", "plainTextEdit"}));
 }
 
 void WindowTest::formKeepsAGivenObjectName()
