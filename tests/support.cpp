@@ -133,8 +133,29 @@ QList<DebugLine> DebugLines::withWord(const QString &word) const
     return found;
 }
 
-BoxCatcher::BoxCatcher(int answer)
-    : answer(answer)
+BoxCatcher::Answer BoxCatcher::press(QMessageBox::StandardButton button)
+{
+    return [button](QMessageBox *box, int) {
+        box->button(button)->click();
+    };
+}
+
+BoxCatcher::Answer BoxCatcher::escape()
+{
+    return [](QMessageBox *box, int) {
+        QTest::keyClick(box, Qt::Key_Escape);
+    };
+}
+
+BoxCatcher::Answer BoxCatcher::closeButton()
+{
+    return [](QMessageBox *box, int) {
+        box->close();
+    };
+}
+
+BoxCatcher::BoxCatcher(Answer answer)
+    : answer(std::move(answer))
 {
     qApp->installEventFilter(this);
 }
@@ -144,37 +165,29 @@ BoxCatcher::~BoxCatcher()
     qApp->removeEventFilter(this);
 }
 
-void BoxCatcher::closeAll()
+bool BoxCatcher::escapeTopBox()
 {
-    setAnswer(0);
-    const auto shown = qApp->topLevelWidgets();
-    for (QWidget *widget : shown) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            QTimer::singleShot(0, box, [box] {
-                QTest::keyClick(box, Qt::Key_Escape);
-            });
-    }
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box)
+        return false;
+    QTest::keyClick(box, Qt::Key_Escape);
+    return true;
 }
 
 bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
 {
     auto *box = qobject_cast<QMessageBox *>(watched);
-    if (!box)
+    if (!box || event->spontaneous())
         return false;
     if (event->type() == QEvent::Show) {
-        boxes.append({box->windowTitle(), box->text(), int(box->icon()), box->parentWidget(),
-            int(box->standardButtons())});
+        const int number = boxes.size();
+        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget(),
+            box->standardButtons()});
         most = qMax(most, ++open);
-        const int reply = answer;
-        if (reply >= 0) {
-            // Answered from the box's own event loop, as a technician would.
-            QTimer::singleShot(0, box, [box, reply] {
-                if (reply == 0)
-                    QTest::keyClick(box, Qt::Key_Escape);
-                else
-                    box->button(QMessageBox::StandardButton(reply))->click();
+        if (answer)
+            QTimer::singleShot(0, box, [this, box, number] {
+                answer(box, number);
             });
-        }
     } else if (event->type() == QEvent::Hide) {
         --open;
     }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QUdpSocket>
@@ -78,7 +79,8 @@ public:
     QList<DebugLine> withWord(const QString &word) const;
 };
 
-// Answers every message box the moment it is shown, and remembers it.
+// Catches every message box the moment it is shown, remembers it, and answers
+// it from the box's own event loop, as a technician would.
 class BoxCatcher : public QObject
 {
 public:
@@ -86,27 +88,33 @@ public:
     {
         QString title;
         QString text;
-        int icon = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         QWidget *parent = nullptr;
-        int buttons = 0;
+        QMessageBox::StandardButtons buttons;
     };
+    // Runs once the box is up; the number counts the boxes shown so far, from 0.
+    using Answer = std::function<void(QMessageBox *box, int number)>;
 
-    // How to answer: a standard button to click, or 0 to press Escape,
-    // or -1 to leave the box open until closeAll().
-    explicit BoxCatcher(int answer = 0);
+    static Answer press(QMessageBox::StandardButton button);
+    static Answer escape();
+    static Answer closeButton();
+    static Answer leaveOpen() { return {}; }
+
+    explicit BoxCatcher(Answer answer = escape());
     ~BoxCatcher() override;
 
-    void setAnswer(int answer) { this->answer = answer; }
+    void setAnswer(Answer answer) { this->answer = std::move(answer); }
     QList<Box> boxes;
     int openNow() const { return open; }
     int mostOpen() const { return most; }
-    void closeAll();
+    // Escapes the box on top, if any; returns whether there was one.
+    static bool escapeTopBox();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    int answer;
+    Answer answer;
     int open = 0;
     int most = 0;
 };
