@@ -1,7 +1,9 @@
 #include "support.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
 #include <QMessageBox>
 #include <QNetworkDatagram>
@@ -192,4 +194,43 @@ bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
         --open;
     }
     return false;
+}
+
+void pickEntry(QComboBox *box, int index)
+{
+    if (!box->view()->isVisible())
+        box->showPopup();
+    QAbstractItemView *view = box->view();
+    for (int row = view->currentIndex().row(); row < index; ++row)
+        QTest::keyClick(view, Qt::Key_Down);
+    for (int row = view->currentIndex().row(); row > index; --row)
+        QTest::keyClick(view, Qt::Key_Up);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!view->isVisible());
+    QCOMPARE(box->currentIndex(), index);
+}
+
+SimulatorProcess::SimulatorProcess(const QStringList &arguments)
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&process, &QProcess::readyRead, [this] {
+        said += process.readAll();
+    });
+    process.start(QStringLiteral(LBXSIM_PATH), arguments);
+    ready = waitForOutput(QStringLiteral("lbxsim: "));
+}
+
+SimulatorProcess::~SimulatorProcess()
+{
+    process.kill();
+    process.waitForFinished();
+}
+
+bool SimulatorProcess::waitForOutput(const QString &text, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return output().contains(text);
+        },
+        timeoutMs);
 }

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QUdpSocket>
 #include <QWidget>
@@ -18,6 +19,7 @@
 #include <vector>
 
 class LBXForm;
+class QComboBox;
 
 // One datagram as a converter received it.
 struct Received
@@ -117,6 +119,27 @@ private:
     Answer answer;
     int open = 0;
     int most = 0;
+};
+
+// Picks an entry the way a technician does: in the open drop-down, with the
+// arrow keys and Return.
+void pickEntry(QComboBox *box, int index);
+
+// lbxsim running beside the test, started with the given options.
+class SimulatorProcess
+{
+public:
+    explicit SimulatorProcess(const QStringList &arguments);
+    ~SimulatorProcess();
+    bool started() const { return ready; }
+    // Waits until the simulator has said something containing the text.
+    bool waitForOutput(const QString &text, int timeoutMs = 5000);
+    QString output() const { return QString::fromUtf8(said); }
+
+private:
+    QProcess process;
+    QByteArray said;
+    bool ready = false;
 };
 
 template <typename T> T *widget(QWidget *window, const char *name)

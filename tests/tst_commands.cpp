@@ -84,20 +84,9 @@ void CommandsTest::cleanup()
     debug.reset();
 }
 
-// As the technician does: in the open drop-down, arrow keys and Return.
 void CommandsTest::pickConverter(int index)
 {
-    QComboBox *uuidBox = box("uuidBox");
-    if (!uuidBox->view()->isVisible())
-        uuidBox->showPopup();
-    QAbstractItemView *view = uuidBox->view();
-    for (int row = view->currentIndex().row(); row < index; ++row)
-        QTest::keyClick(view, Qt::Key_Down);
-    for (int row = view->currentIndex().row(); row > index; --row)
-        QTest::keyClick(view, Qt::Key_Up);
-    QTest::keyClick(view, Qt::Key_Return);
-    QTRY_VERIFY(!view->isVisible());
-    QCOMPARE(uuidBox->currentIndex(), index);
+    pickEntry(box("uuidBox"), index);
 }
 
 bool CommandsTest::waitForRequest(int converter, int count)

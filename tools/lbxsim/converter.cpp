@@ -1,0 +1,120 @@
+#include "converter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+const int baudRates[] = {4800, 9600, 19200, 38400, 115200};
+const char *const pluginNames[] = {"OvUdp485", "OvCom485", "OvTcp485", "Net485"};
+
+QByteArray reply(const QString &call, const QJsonObject &members = {})
+{
+    QJsonObject object = members;
+    object.insert(QStringLiteral("ack"), call);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString jsonText(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return QStringLiteral("(none)");
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString describe(const Converter::Settings &settings)
+{
+    return QStringLiteral("baud %1, plug-in %2").arg(settings.baud).arg(settings.pluginName);
+}
+
+} // namespace
+
+Converter::Converter(QString uuid, double appVersion, QString romVersion, Settings defaults)
+    : id(std::move(uuid))
+    , appVersion(appVersion)
+    , romVersion(std::move(romVersion))
+    , defaults(defaults)
+    , current(std::move(defaults))
+{
+}
+
+bool Converter::acceptsBaud(int baud)
+{
+    return std::find(std::begin(baudRates), std::end(baudRates), baud) != std::end(baudRates);
+}
+
+bool Converter::acceptsPlugin(const QString &name)
+{
+    for (const char *known : pluginNames) {
+        if (name == QLatin1String(known))
+            return true;
+    }
+    return false;
+}
+
+Converter::Outcome Converter::handle(const QByteArray &request)
+{
+    const QJsonObject object = QJsonDocument::fromJson(request).object();
+    const QString call = object.value(QLatin1String("call")).toString();
+    if (call == QLatin1String("lbx.info"))
+        return {reply(call, {{QStringLiteral("arg"), info()}}), {}, false};
+    if (call == QLatin1String("lbx.set"))
+        return set(object.value(QLatin1String("arg")).toObject());
+    if (call == QLatin1String("lbx.uploadLog"))
+        return {reply(call), QStringLiteral("uploads its log"), false};
+    if (call == QLatin1String("lbx.update"))
+        return {reply(call), QStringLiteral("looks for an update: none found"), false};
+    if (call == QLatin1String("lbx.factory"))
+        return factory();
+    return {{}, QStringLiteral("ignores a request it does not know"), false};
+}
+
+// A setting the converter cannot take leaves both unchanged; the reply says
+// why in "error", and the converter does not restart.
+Converter::Outcome Converter::set(const QJsonObject &arg)
+{
+    const QJsonValue baud = arg.value(QLatin1String("baud"));
+    const QJsonValue plugin = arg.value(QLatin1String("pluginName"));
+    QString error;
+    // toInt() gives 0, which no converter takes, for anything but a whole number.
+    if (!acceptsBaud(baud.toInt()))
+        error = QStringLiteral("unsupported baud rate %1").arg(jsonText(baud));
+    else if (!plugin.isUndefined() && !acceptsPlugin(plugin.toString()))
+        error = QStringLiteral("unknown plug-in \"%1\"").arg(plugin.toString());
+    if (!error.isEmpty()) {
+        return {reply(QStringLiteral("lbx.set"),
+                    {{QStringLiteral("result"), QStringLiteral("rejected")},
+                        {QStringLiteral("error"), error}}),
+            QStringLiteral("rejects lbx.set: %1; keeps %2").arg(error, describe(current)), false};
+    }
+    const Settings before = current;
+    current.baud = baud.toInt();
+    if (!plugin.isUndefined())
+        current.pluginName = plugin.toString();
+    return {reply(QStringLiteral("lbx.set"), {{QStringLiteral("result"), QStringLiteral("ok")}}),
+        QStringLiteral("set: %1 -> %2; restarts").arg(describe(before), describe(current)), true};
+}
+
+Converter::Outcome Converter::factory()
+{
+    current = defaults;
+    return {reply(QStringLiteral("lbx.factory")),
+        QStringLiteral("factory reset to %1; restarts").arg(describe(current)), true};
+}
+
+QJsonObject Converter::info() const
+{
+    return {
+        {QStringLiteral("uuid"), id},
+        {QStringLiteral("romVersion"), romVersion},
+        {QStringLiteral("appVersion"), appVersion},
+        {QStringLiteral("baud"), current.baud},
+        {QStringLiteral("pluginName"), current.pluginName},
+    };
+}

@@ -1,0 +1,126 @@
+// lbxsim: simulated LBX converters for trying and testing LBXConfig without
+// hardware. Run it inside the project's network sandbox (scripts/netns-run).
+
+#include "simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+[[noreturn]] void fail(const QString &message, int status = 2)
+{
+    std::fprintf(stderr, "lbxsim: %s\n", qPrintable(message));
+    std::exit(status);
+}
+
+int wholeNumber(const QCommandLineParser &parser, const QString &name, int low, int high)
+{
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < low || value > high)
+        fail(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                 .arg(name)
+                 .arg(low)
+                 .arg(high)
+                 .arg(parser.value(name)));
+    return value;
+}
+
+// One socket per converter: a thousand of them need more than the usual
+// 1,024 descriptors, so take what the hard limit allows.
+void raiseDescriptorLimit()
+{
+#ifdef Q_OS_UNIX
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lbxsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated LBX converters. Each answers the tool's requests on UDP port 12166 from an\n"
+        "address of its own (127.0.0.2, 127.0.0.3, ... by default): the search broadcast reaches\n"
+        "all of them, a request sent to one address reaches that converter only.\n"
+        "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes the baud\n"
+        "rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485, OvCom485, OvTcp485\n"
+        "and Net485; anything else is rejected (\"result\":\"rejected\" and an \"error\" text in\n"
+        "the reply) and changes nothing. lbx.factory restores the start values.\n"
+        "Run it inside scripts/netns-run, never on a real network."));
+    parser.addHelpOption();
+    const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
+        QStringLiteral("Number of converters (1 to 60000)."), QStringLiteral("N"),
+        QStringLiteral("3"));
+    const QCommandLineOption base(QStringLiteral("base"),
+        QStringLiteral("IPv4 address of the first converter; the "
+                       "others follow it."),
+        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.2"));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+        QStringLiteral("Milliseconds before each reply."), QStringLiteral("MS"),
+        QStringLiteral("0"));
+    const QCommandLineOption silent(QStringLiteral("silent-chance"),
+        QStringLiteral("Probability from 0 to 1 that a converter "
+                       "does not answer a request."),
+        QStringLiteral("P"), QStringLiteral("0"));
+    const QCommandLineOption restart(QStringLiteral("restart"),
+        QStringLiteral("Milliseconds a converter stays silent after "
+                       "answering lbx.set or lbx.factory, as it "
+                       "restarts."),
+        QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+        QStringLiteral("Seed for --silent-chance, for runs that repeat."), QStringLiteral("N"),
+        QStringLiteral("1"));
+    const QCommandLineOption prefix(QStringLiteral("uuid-prefix"),
+        QStringLiteral("Text before each converter's number in its uuid."), QStringLiteral("TEXT"),
+        QStringLiteral("LBXSIM"));
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Log every datagram in and out."));
+    parser.addOptions({count, base, delay, silent, restart, seed, prefix, verbose});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        fail(QStringLiteral("unexpected argument \"%1\"; see --help")
+                 .arg(parser.positionalArguments().constFirst()));
+
+    Simulator::Options options;
+    options.count = wholeNumber(parser, count.names().constLast(), 1, 60000);
+    options.base = QHostAddress(parser.value(base));
+    if (options.base.protocol() != QAbstractSocket::IPv4Protocol)
+        fail(QStringLiteral("--base takes an IPv4 address, not \"%1\"").arg(parser.value(base)));
+    if (options.base.toIPv4Address() > 0xFFFFFFFFu - quint32(options.count))
+        fail(QStringLiteral("--base %1 leaves no room for %2 converters")
+                 .arg(parser.value(base))
+                 .arg(options.count));
+    options.delayMs = wholeNumber(parser, delay.names().constLast(), 0, 3600000);
+    bool ok = false;
+    options.silentChance = parser.value(silent).toDouble(&ok);
+    if (!ok || options.silentChance < 0 || options.silentChance > 1)
+        fail(QStringLiteral("--silent-chance takes a number from 0 to 1, not \"%1\"")
+                 .arg(parser.value(silent)));
+    options.restartMs = wholeNumber(parser, restart.names().constLast(), 0, 3600000);
+    options.seed = quint32(wholeNumber(parser, seed.names().constLast(), 0, 2147483647));
+    options.uuidPrefix = parser.value(prefix);
+    options.verbose = parser.isSet(verbose);
+
+    raiseDescriptorLimit();
+    Simulator simulator(options);
+    QString error;
+    if (!simulator.start(&error))
+        fail(error, 1);
+    return app.exec();
+}

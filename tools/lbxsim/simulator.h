@@ -1,0 +1,65 @@
+#ifndef LBXSIM_SIMULATOR_H
+#define LBXSIM_SIMULATOR_H
+
+#include "converter.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QObject>
+#include <QRandomGenerator>
+#include <QTextStream>
+#include <QUdpSocket>
+
+#include <memory>
+#include <vector>
+
+// Runs simulated converters on the local machine: one socket on the converter
+// port of the any-address hears broadcasts for all of them, and each converter
+// has a socket of its own on its address, which hears requests sent to it alone
+// and sends its replies.
+class Simulator : public QObject
+{
+public:
+    struct Options
+    {
+        int count = 3;
+        QHostAddress base = QHostAddress(QStringLiteral("127.0.0.2"));
+        quint16 port = 12166;
+        int delayMs = 0;
+        double silentChance = 0;
+        int restartMs = 0;
+        bool verbose = false;
+        quint32 seed = 1;
+        QString uuidPrefix = QStringLiteral("LBXSIM");
+    };
+
+    explicit Simulator(Options options);
+    ~Simulator() override;
+
+    // Binds every socket; on failure says why in error.
+    bool start(QString *error);
+    QHostAddress address(int converter) const;
+
+private:
+    struct Node
+    {
+        Converter converter;
+        QHostAddress address;
+        std::unique_ptr<QUdpSocket> socket;
+        QDeadlineTimer restartedAt;
+    };
+
+    void receive(QUdpSocket &socket, int converter);
+    void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
+    void send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port);
+    void say(int converter, const QString &what);
+
+    Options options;
+    QUdpSocket broadcastSocket;
+    std::vector<Node> nodes;
+    QRandomGenerator random;
+    QTextStream out;
+};
+
+#endif // LBXSIM_SIMULATOR_H
