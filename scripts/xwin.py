@@ -70,6 +70,10 @@ class _Image(ctypes.Structure):
                 ("bits_per_pixel", ctypes.c_int)]
 
 
+_x11.XTranslateCoordinates.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                       ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int),
+                                       ctypes.POINTER(ctypes.c_int),
+                                       ctypes.POINTER(ctypes.c_ulong)]
 _x11.XGetImage.restype = ctypes.POINTER(_Image)
 _x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
                            ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
@@ -133,11 +137,17 @@ class Display:
 
 
     def png(self, window):
-        """The window's pixels as a PNG file's bytes (24- or 32-bit TrueColor, as Xvfb has)."""
+        """What the screen shows where the window is, as a PNG file's bytes: popups
+        open over it (such as a drop-down list) are in the picture."""
         attributes = _WindowAttributes()
         _x11.XGetWindowAttributes(self.dpy, window, ctypes.byref(attributes))
         width, height = attributes.width, attributes.height
-        image = _x11.XGetImage(self.dpy, window, 0, 0, width, height, _ALL_PLANES, _Z_PIXMAP)
+        root = _x11.XDefaultRootWindow(self.dpy)
+        x, y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
+        _x11.XTranslateCoordinates(self.dpy, window, root, 0, 0, ctypes.byref(x), ctypes.byref(y),
+                                   ctypes.byref(child))
+        image = _x11.XGetImage(self.dpy, root, x.value, y.value, width, height, _ALL_PLANES,
+                               _Z_PIXMAP)
         if not image or image.contents.bits_per_pixel != 32:
             raise RuntimeError("cannot read the window's pixels")
         stride = image.contents.bytes_per_line
