@@ -2,9 +2,9 @@
 
 #include <QComboBox>
 #include <QDebug>
-#include <QGroupBox>
 #include <QHostAddress>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QNetworkInterface>
 #include <QPushButton>
@@ -18,16 +18,15 @@ const Protocol::PluginTable pluginMap = {
     {QString(), 4},
 };
 
-namespace {
 // Reply boxes open right now, counted across the nested event loops they run.
-int openReplyBoxes = 0;
-} // namespace
+static int openReplyBoxes = 0;
 
 LBXForm::LBXForm()
     : QWidget(nullptr)
 {
     ui.setupUi(this);
 
+    // The handlers take no arguments: what a signal carries is dropped.
     connect(&socket, &QUdpSocket::readyRead, this, &LBXForm::onRecvData);
     connect(ui.searchBtn, &QPushButton::clicked, this, &LBXForm::search);
     connect(ui.uuidBox, &QComboBox::currentTextChanged, this, &LBXForm::showInfo);
@@ -35,6 +34,7 @@ LBXForm::LBXForm()
     connect(ui.uploadLogBtn, &QPushButton::clicked, this, &LBXForm::uploadLog);
     connect(ui.factoryBtn, &QPushButton::clicked, this, &LBXForm::factory);
     connect(ui.updateBtn, &QPushButton::clicked, this, &LBXForm::updateApp);
+    connect(&socket, &QUdpSocket::stateChanged, this, &LBXForm::enlargeReceiveBuffer);
 
     // The first search runs once the event loop has started, after show().
     QMetaObject::invokeMethod(this, "search", Qt::QueuedConnection);
@@ -148,7 +148,7 @@ void LBXForm::onRecvData()
             // Appended to an empty list it becomes current, and showInfo() runs
             // before the record is stored; the call below puts the values in.
             ui.uuidBox->addItem(uuid);
-            ui.uuidBox->showPopup();
+            openDeviceList();
         }
         deviceMap.insert(uuid, Protocol::deviceRecord(arg, sender.toString()));
         showInfo();
@@ -174,6 +174,21 @@ void LBXForm::onRecvData()
     }
 }
 
+// Opening the list, and laying out an open list after each new entry, measured
+// every entry anew; with a thousand answers listing became quadratic. All
+// entries are one-line uuids, so one size serves them all; and once the open
+// list is as tall as it gets, a new entry simply appears in it, within reach
+// of its scroll bar.
+void LBXForm::openDeviceList()
+{
+    auto *list = qobject_cast<QListView *>(ui.uuidBox->view());
+    if (list)
+        list->setUniformItemSizes(true);
+    const bool open = ui.uuidBox->view()->isVisible();
+    if (!open || ui.uuidBox->count() <= ui.uuidBox->maxVisibleItems())
+        ui.uuidBox->showPopup();
+}
+
 void LBXForm::showInfo()
 {
     const QJsonObject record = selectedDevice();
@@ -182,6 +197,16 @@ void LBXForm::showInfo()
     ui.versionLabel->setText(Protocol::versionText(record));
     ui.baudBox->setCurrentText(Protocol::baudText(record));
     ui.pluginBox->setCurrentIndex(Protocol::pluginIndex(record, pluginMap, ui.pluginBox->count()));
+}
+
+// A search can bring hundreds of replies at once. The system's default receive
+// buffer holds about 160 of them and drops the rest without a word, so it is
+// enlarged as soon as the first send has bound the socket. The system caps the
+// size (on Linux at twice net.core.rmem_max).
+void LBXForm::enlargeReceiveBuffer()
+{
+    if (socket.state() == QAbstractSocket::BoundState)
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
 }
 
 QNetworkAddressEntry localAddressEntry()

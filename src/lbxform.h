@@ -34,6 +34,9 @@ public:
     // only logged, so no stream of datagrams can stack boxes without end.
     static constexpr int maxReplyBoxes = 8;
 
+    // Receive buffer asked for once the socket is bound: room for thousands of replies.
+    static constexpr int receiveBufferBytes = 16 * 1024 * 1024;
+
 public slots:
     void search();
 
@@ -47,6 +50,9 @@ private:
     void uploadLog();
     void updateApp();
     void factory();
+
+    void enlargeReceiveBuffer();
+    void openDeviceList();
 
     QJsonObject selectedDevice() const;
     QHostAddress selectedAddress() const;
