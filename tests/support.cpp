@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 
 constexpr quint16 converterPort = 12166;
@@ -23,8 +25,12 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
         activeLines->lines.append({message, QString::fromUtf8(context.file), context.line,
             QString::fromUtf8(context.function), QString::fromUtf8(context.category)});
     }
-    if (previousHandler && type != QtDebugMsg)
+    if (type == QtDebugMsg)
+        return;
+    if (previousHandler)
         previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 void bindOrFail(QUdpSocket &socket, const QHostAddress &address)
@@ -91,7 +97,9 @@ bool FakeConverters::waitForBroadcast(int count, int timeoutMs)
 
 void FakeConverters::send(int converter, const QByteArray &bytes)
 {
-    sockets[converter]->writeDatagram(bytes, toolAddress(), toolPort());
+    if (sockets[converter]->writeDatagram(bytes, toolAddress(), toolPort()) != bytes.size())
+        qFatal("a converter could not send %d bytes: %s", int(bytes.size()),
+            qPrintable(sockets[converter]->errorString()));
 }
 
 void FakeConverters::sendInfo(int converter, const QString &uuid, const QString &extraMembers)
