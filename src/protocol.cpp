@@ -2,9 +2,11 @@
 
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QSet>
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace Protocol {
 
@@ -42,6 +44,98 @@ int truncatedInt(const QString &text)
     return static_cast<int>(value);
 }
 
+// Reads the JSON string that starts at the quote p points to, decoding its
+// escapes as the parser does; returns the position after its closing quote, or
+// nullptr when it does not close (the parser then refuses the text anyway).
+const char *readString(const char *p, const char *end, QString *text)
+{
+    text->clear();
+    const char *run = ++p;
+    while (p < end) {
+        if (*p == '"') {
+            text->append(QString::fromUtf8(run, int(p - run)));
+            return p + 1;
+        }
+        if (*p != '\\') {
+            ++p;
+            continue;
+        }
+        text->append(QString::fromUtf8(run, int(p - run)));
+        if (end - p < 2)
+            return nullptr;
+        const char escaped = p[1];
+        p += 2;
+        if (escaped == 'u') {
+            if (end - p < 4)
+                return nullptr;
+            bool ok = false;
+            const ushort unit = QByteArray(p, 4).toUShort(&ok, 16);
+            text->append(ok ? QChar(unit) : QChar::ReplacementCharacter);
+            p += 4;
+        } else {
+            text->append(QLatin1Char(escaped));
+        }
+        run = p;
+    }
+    return nullptr;
+}
+
+// Whether some object in the text names a member twice. Only strings, member
+// names and nesting are followed; the parser judges everything else.
+bool repeatsAKey(const QByteArray &json)
+{
+    struct Scope
+    {
+        bool isObject;
+        QSet<QString> keys;
+    };
+    std::vector<Scope> scopes;
+    bool nextIsKey = false;
+    QString text;
+    const char *p = json.constData();
+    const char *const end = p + json.size();
+    while (p < end) {
+        switch (*p) {
+        case '{':
+            scopes.push_back({true, {}});
+            nextIsKey = true;
+            ++p;
+            break;
+        case '[':
+            scopes.push_back({false, {}});
+            nextIsKey = false;
+            ++p;
+            break;
+        case '}':
+        case ']':
+            if (!scopes.empty())
+                scopes.pop_back();
+            nextIsKey = false;
+            ++p;
+            break;
+        case ',':
+            nextIsKey = !scopes.empty() && scopes.back().isObject;
+            ++p;
+            break;
+        case '"':
+            p = readString(p, end, &text);
+            if (!p)
+                return false;
+            if (nextIsKey) {
+                QSet<QString> &keys = scopes.back().keys;
+                if (keys.contains(text))
+                    return true;
+                keys.insert(text);
+                nextIsKey = false;
+            }
+            break;
+        default:
+            ++p;
+        }
+    }
+    return false;
+}
+
 QString shortNumber(double value)
 {
     return QString::number(value, 'g', 6);
@@ -70,8 +164,14 @@ QByteArray datagram(const QJsonObject &request)
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
 
+// Qt 5.15's parser leaks the first value of a member named twice when that
+// value is an array or an object, so any host could make the tool grow with
+// every such datagram. No converter names a member twice: the datagram is
+// dropped before it is parsed.
 QJsonObject replyObject(const QByteArray &datagram)
 {
+    if (repeatsAKey(datagram))
+        return {};
     return QJsonDocument::fromJson(datagram).object();
 }
 

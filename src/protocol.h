@@ -31,7 +31,8 @@ enum class Reply { Unknown, Info, Set, UploadLog, Update, Factory };
 QJsonObject setRequest(const QString &baudText, int protocolIndex, const PluginTable &plugins);
 QByteArray datagram(const QJsonObject &request);
 
-// The top-level object of a datagram; empty for anything that is not a JSON object.
+// The top-level object of a datagram; empty for anything that is not a JSON
+// object, and for an object in which some object names a member twice.
 QJsonObject replyObject(const QByteArray &datagram);
 Reply replyKind(const QJsonObject &reply);
 

@@ -116,6 +116,8 @@ void HostileTest::listingWorkGrowsLinearly()
 void HostileTest::malformedDatagrams_data()
 {
     QTest::addColumn<QByteArray>("datagram");
+    static const char withNulsText[] = "{\"ack\":\"lbx.set\"}\0\0\0garbage";
+    const QByteArray withNuls(withNulsText, sizeof withNulsText - 1);
     QTest::newRow("random bytes") << randomBytes(1500, 1);
     QTest::newRow("random bytes, largest datagram") << randomBytes(65507, 2);
     QTest::newRow("largest info reply") << QByteArray(R"({"ack":"lbx.info","arg":{"uuid":")")
@@ -124,7 +126,7 @@ void HostileTest::malformedDatagrams_data()
     QTest::newRow("nested at the parser's limit") << nested(1023);
     QTest::newRow("invalid UTF-8")
         << QByteArray("{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"\xff\xfe\xc0\xaf\"}}");
-    QTest::newRow("NUL bytes") << QByteArray("{\"ack\":\"lbx.set\"}\0\0\0garbage", 29);
+    QTest::newRow("NUL bytes") << withNuls;
     QTest::newRow("NUL in a string")
         << QByteArray("{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"a\\u0000b\"}}");
     QTest::newRow("only NUL") << QByteArray(512, '\0');

@@ -119,6 +119,24 @@ void ProtocolTest::replyRecognition_data()
     QTest::newRow("a request") << QByteArray(R"({"call":"lbx.info"})") << Reply::Unknown;
     QTest::newRow("empty") << QByteArray() << Reply::Unknown;
     QTest::newRow("whitespace around") << QByteArray(" {\"ack\":\"lbx.set\"}\n") << Reply::Set;
+    QTest::newRow("ack named twice")
+        << QByteArray(R"({"ack":"lbx.set","ack":"lbx.set"})") << Reply::Unknown;
+    QTest::newRow("a container named twice")
+        << QByteArray(R"({"ack":"lbx.set","a":[1],"a":1})") << Reply::Unknown;
+    QTest::newRow("twice in arg") << QByteArray(R"({"ack":"lbx.info","arg":{"b":{"c":1},"b":{}}})")
+                                  << Reply::Unknown;
+    QTest::newRow("twice, once escaped")
+        << QByteArray(R"({"ack":"lbx.set","a":{},"\u0061":{}})") << Reply::Unknown;
+    QTest::newRow("twice, deep in an array")
+        << QByteArray(R"({"ack":"lbx.set","l":[[{"k":[],"k":0}]]})") << Reply::Unknown;
+    QTest::newRow("same name in two objects")
+        << QByteArray(R"({"ack":"lbx.set","l":[{"a":1},{"a":1}],"arg":{"ack":1}})") << Reply::Set;
+    QTest::newRow("a value equal to a name")
+        << QByteArray(R"({"ack":"lbx.set","x":"ack","y":["ack"]})") << Reply::Set;
+    QTest::newRow("escaped quote in a name")
+        << QByteArray(R"({"a\"":1,"a":2,"ack":"lbx.set"})") << Reply::Set;
+    QTest::newRow("braces inside strings")
+        << QByteArray(R"({"ack":"lbx.set","x":"{\"ack\":1,","ack2":"}"})") << Reply::Set;
 }
 
 void ProtocolTest::replyRecognition()
