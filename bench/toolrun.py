@@ -1,0 +1,80 @@
+"""Starts the built tool offscreen and follows its debug lines: shared by the
+start-up and flood benchmarks, which run inside scripts/netns-run."""
+import os
+import socket
+import subprocess
+import threading
+import time
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+TOOL = os.path.join(ROOT, "build", "src", "lbxconfig")
+SIMULATOR = os.path.join(ROOT, "build", "tools", "lbxsim", "lbxsim")
+
+
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def wait_until(condition, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.01)
+    return condition()
+
+
+class Tool:
+    """The tool as a process; counts the datagrams it has logged."""
+
+    def __init__(self):
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        self.started = time.monotonic()
+        self.process = subprocess.Popen([TOOL], stderr=subprocess.PIPE, env=env)
+        self.received = 0
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.process.stderr:
+            if line.startswith(b"onRecvData "):
+                self.received += 1
+                if b"probe" in line:
+                    self.lines.append(line)
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def rss_kib(self):
+        return rss_kib(self.process.pid)
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def converter_listener():
+    """A socket on the converter port that hears the tool's search."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("0.0.0.0", 12166))
+    return listener
+
+
+class Simulator:
+    def __init__(self, count):
+        self.process = subprocess.Popen([SIMULATOR, "--count", str(count)], stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT)
+        for line in self.process.stdout:
+            if line.startswith(b"lbxsim: "):
+                break
+        threading.Thread(target=self.process.stdout.read, daemon=True).start()
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
