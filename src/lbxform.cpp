@@ -9,16 +9,14 @@
 #include <QNetworkInterface>
 #include <QPushButton>
 
-// Built before main() runs and released at exit; nothing changes it in between.
-const Protocol::PluginTable pluginMap = {
-    {QStringLiteral("OvUdp485"), 0},
-    {QStringLiteral("OvCom485"), 1},
-    {QStringLiteral("OvTcp485"), 2},
-    {QStringLiteral("Net485"), 3},
-    {QString(), 4},
-};
+// Plug-in name to protocol index, from the converters' list of plug-ins, whose
+// order is the order of the protocol box's entries. Built before main() runs
+// and released at exit; nothing changes it in between.
+const Protocol::PluginTable pluginMap = Protocol::pluginTable();
 
 // Reply boxes open right now, counted across the nested event loops they run.
+// A flood of replies could otherwise stack boxes until the stack runs out; the
+// bound keeps the nesting shallow.
 static int openReplyBoxes = 0;
 
 LBXForm::LBXForm()
@@ -34,10 +32,12 @@ LBXForm::LBXForm()
     connect(ui.uploadLogBtn, &QPushButton::clicked, this, &LBXForm::uploadLog);
     connect(ui.factoryBtn, &QPushButton::clicked, this, &LBXForm::factory);
     connect(ui.updateBtn, &QPushButton::clicked, this, &LBXForm::updateApp);
+    // The first send binds the socket; its receive buffer is enlarged then.
     connect(&socket, &QUdpSocket::stateChanged, this, &LBXForm::enlargeReceiveBuffer);
 
     // The first search runs once the event loop has started, after show().
     QMetaObject::invokeMethod(this, "search", Qt::QueuedConnection);
+    // Taken once: a later change of this computer's addresses is not shown.
     ui.ip->setText(localAddressText());
 }
 

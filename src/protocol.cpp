@@ -143,6 +143,15 @@ QString shortNumber(double value)
 
 } // namespace
 
+PluginTable pluginTable()
+{
+    PluginTable table;
+    int index = 0;
+    for (const Plugin &plugin : plugins)
+        table.insert(QString::fromUtf8(plugin.name), index++);
+    return table;
+}
+
 QJsonObject setRequest(const QString &baudText, int protocolIndex, const PluginTable &plugins)
 {
     QJsonObject arg;
@@ -212,11 +221,15 @@ QString ipText(const QJsonObject &record)
     return record.value(QLatin1String("ip")).toString();
 }
 
+QString appVersionText(const QJsonObject &record)
+{
+    return shortNumber(record.value(QLatin1String("appVersion")).toDouble());
+}
+
 QString versionText(const QJsonObject &record)
 {
-    const double app = record.value(QLatin1String("appVersion")).toDouble();
     const QString rom = record.value(QLatin1String("romVersion")).toString();
-    return shortNumber(app) + QLatin1Char('(') + rom + QLatin1Char(')');
+    return appVersionText(record) + QLatin1Char('(') + rom + QLatin1Char(')');
 }
 
 QString baudText(const QJsonObject &record)

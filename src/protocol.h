@@ -19,9 +19,30 @@ constexpr char uploadLogRequest[] = R"({"call":"lbx.uploadLog"})";
 constexpr char updateRequest[] = R"({"call":"lbx.update"})";
 constexpr char factoryRequest[] = R"({"call":"lbx.factory"})";
 
+// The protocol plug-ins a converter offers, in the order of the protocol
+// entries (their index is the protocol index): the name the converter reports
+// and accepts, and the caption the window shows. The empty name stands for
+// any other plug-in.
+struct Plugin
+{
+    const char *name;
+    const char *caption;
+};
+constexpr Plugin plugins[] = {
+    {"OvUdp485", "网络字节协议"},
+    {"OvCom485", "485字节协议"},
+    {"OvTcp485", "JSON协议"},
+    {"Net485", "VEXO协议"},
+    {"", "其他"},
+};
+
+// The baud rates a converter offers, in the order of the baud-rate entries.
+constexpr int baudRates[] = {4800, 9600, 19200, 38400, 115200};
+
 // Plug-in name as the converter reports and accepts it, to the index of the
 // protocol entry that stands for it.
 using PluginTable = QMap<QString, int>;
+PluginTable pluginTable();
 
 // What a reply answers, by its "ack"; Unknown for anything else.
 enum class Reply { Unknown, Info, Set, UploadLog, Update, Factory };
@@ -48,6 +69,7 @@ QString lastAddressPart(const QString &addressText);
 // What the detail view shows for a device record.
 QString uuidText(const QJsonObject &record);
 QString ipText(const QJsonObject &record);
+QString appVersionText(const QJsonObject &record);
 QString versionText(const QJsonObject &record);
 QString baudText(const QJsonObject &record);
 int pluginIndex(const QJsonObject &record, const PluginTable &plugins, int entryCount);

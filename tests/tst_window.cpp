@@ -118,6 +118,14 @@ void WindowTest::fixedLists()
         QStringList({QString::fromUtf8("网络字节协议"), QString::fromUtf8("485字节协议"),
             QString::fromUtf8("JSON协议"), QString::fromUtf8("VEXO协议"),
             QString::fromUtf8("其他")}));
+    // The command line speaks of the same entries.
+    QStringList captions, rates;
+    for (const Protocol::Plugin &plugin : Protocol::plugins)
+        captions.append(QString::fromUtf8(plugin.caption));
+    for (int rate : Protocol::baudRates)
+        rates.append(QString::number(rate));
+    QCOMPARE(captions, itemsOf(pluginBox));
+    QCOMPARE(rates, itemsOf(baudBox));
     QCOMPARE(baudBox->currentIndex(), 0);
     QCOMPARE(pluginBox->currentIndex(), 0);
     QVERIFY(!baudBox->isEditable());
