@@ -42,6 +42,19 @@ public:
     }
 };
 
+// A window whose start-up search one test converter has heard.
+struct SearchedWindow
+{
+    FakeConverters converters{1};
+    LBXForm form;
+    QComboBox *uuidBox() { return widget<QComboBox>(&form, "uuidBox"); }
+    bool search()
+    {
+        form.show();
+        return converters.waitForBroadcast();
+    }
+};
+
 QByteArray nested(int depth)
 {
     return QByteArray(R"({"ack":"lbx.info","arg":)") + QByteArray(depth, '[')
@@ -88,18 +101,16 @@ void HostileTest::aThousandConvertersInOneBurstAreAllListed()
 void HostileTest::listingWorkGrowsLinearly()
 {
     constexpr int converters = 400;
-    FakeConverters sockets(1);
-    LBXForm form;
-    auto *uuidBox = widget<QComboBox>(&form, "uuidBox");
+    SearchedWindow window;
+    QComboBox *uuidBox = window.uuidBox();
     auto *model = new CountingModel(uuidBox);
     uuidBox->setModel(model);
     auto *delegate = new CountingDelegate(uuidBox);
     uuidBox->setItemDelegate(delegate);
-    form.show();
-    QVERIFY(sockets.waitForBroadcast());
+    QVERIFY(window.search());
     DebugLines debug;
     for (int n = 0; n < converters; ++n) {
-        sockets.sendInfo(0, QStringLiteral("converter-%1").arg(n));
+        window.converters.sendInfo(0, QStringLiteral("converter-%1").arg(n));
         // One at a time, each laid out before the next comes, as on a quiet LAN.
         QTRY_COMPARE(uuidBox->count(), n + 1);
         QCoreApplication::processEvents();
@@ -149,17 +160,14 @@ void HostileTest::malformedDatagrams_data()
 void HostileTest::malformedDatagrams()
 {
     QFETCH(QByteArray, datagram);
-    FakeConverters converters(1);
-    LBXForm form;
-    form.show();
-    QVERIFY(converters.waitForBroadcast());
+    SearchedWindow window;
+    QVERIFY(window.search());
     BoxCatcher boxes;
     DebugLines debug;
-    converters.send(0, datagram);
-    converters.sendInfo(0, QStringLiteral("still listening"));
+    window.converters.send(0, datagram);
+    window.converters.sendInfo(0, QStringLiteral("still listening"));
     QTRY_COMPARE(debug.withWord(QStringLiteral("onRecvData")).size(), 2);
-    auto *uuidBox = widget<QComboBox>(&form, "uuidBox");
-    QTRY_VERIFY(uuidBox->findText(QStringLiteral("still listening")) >= 0);
+    QTRY_VERIFY(window.uuidBox()->findText(QStringLiteral("still listening")) >= 0);
 }
 
 void HostileTest::everyJsonTypeInEveryMember()
@@ -167,10 +175,8 @@ void HostileTest::everyJsonTypeInEveryMember()
     const QByteArrayList values = {"null", "true", "false", "0", "-1", "1.5e300", R"("")",
         R"("text")", "[]", "[1,\"a\"]", "{}", R"({"a":{"b":[]}})"};
     const QByteArrayList members = {"uuid", "romVersion", "appVersion", "baud", "pluginName", "ip"};
-    FakeConverters converters(1);
-    LBXForm form;
-    form.show();
-    QVERIFY(converters.waitForBroadcast());
+    SearchedWindow window;
+    QVERIFY(window.search());
     BoxCatcher boxes;
     DebugLines debug;
     QList<QByteArray> datagrams;
@@ -182,12 +188,12 @@ void HostileTest::everyJsonTypeInEveryMember()
     }
     int sent = 0;
     for (const QByteArray &datagram : datagrams) {
-        converters.send(0, datagram);
+        window.converters.send(0, datagram);
         ++sent;
         QTRY_COMPARE(debug.withWord(QStringLiteral("onRecvData")).size(), sent);
     }
     // Records without a string uuid share the empty one; the others are listed.
-    auto *uuidBox = widget<QComboBox>(&form, "uuidBox");
+    QComboBox *uuidBox = window.uuidBox();
     QVERIFY(uuidBox->findText(QString()) >= 0);
     QVERIFY(uuidBox->findText(QStringLiteral("text")) >= 0);
     QCOMPARE(uuidBox->count(), 2);
