@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -73,7 +74,11 @@ const char *readString(const char *p, const char *end, QString *text)
             text->append(ok ? QChar(unit) : QChar::ReplacementCharacter);
             p += 4;
         } else {
-            text->append(QLatin1Char(escaped));
+            // \" \\ \/ stand for themselves; the others for control characters.
+            static const char controls[] = "b\bf\fn\nr\rt\t";
+            const char *control = std::strchr(controls, escaped);
+            const bool isControl = escaped != '\0' && control && (control - controls) % 2 == 0;
+            text->append(QLatin1Char(isControl ? control[1] : escaped));
         }
         run = p;
     }

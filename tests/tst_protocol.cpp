@@ -133,6 +133,10 @@ void ProtocolTest::replyRecognition_data()
         << QByteArray(R"({"ack":"lbx.set","l":[{"a":1},{"a":1}],"arg":{"ack":1}})") << Reply::Set;
     QTest::newRow("a value equal to a name")
         << QByteArray(R"({"ack":"lbx.set","x":"ack","y":["ack"]})") << Reply::Set;
+    QTest::newRow("an escaped control is not its letter")
+        << QByteArray(R"({"ack":"lbx.set","a\n":1,"an":2,"b\t":3,"bt":4})") << Reply::Set;
+    QTest::newRow("twice, once with an escaped slash")
+        << QByteArray(R"({"ack":"lbx.set","a/":{},"a\/":{}})") << Reply::Unknown;
     QTest::newRow("escaped quote in a name")
         << QByteArray(R"({"a\"":1,"a":2,"ack":"lbx.set"})") << Reply::Set;
     QTest::newRow("braces inside strings")

@@ -1,6 +1,7 @@
 #include "client.h"
 
 #include <QDeadlineTimer>
+#include <QMap>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 

@@ -6,7 +6,6 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
-#include <QMap>
 #include <QString>
 #include <QUdpSocket>
 
@@ -45,8 +44,6 @@ public:
     // Binds the socket (to the adapter's address with an interface name); on
     // failure says why.
     bool open(QString *error);
-    // Where a search goes: the given hosts, or the broadcast addresses.
-    QList<QHostAddress> searchDestinations() const { return destinations; }
 
     // Converters in the order of their first answer, one per uuid; a later
     // answer under the same uuid replaces the record.
