@@ -67,13 +67,26 @@ def converter_listener():
 
 
 class Simulator:
-    def __init__(self, count):
-        self.process = subprocess.Popen([SIMULATOR, "--count", str(count)], stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT)
+    """lbxsim with COUNT converters; its output lines are kept in `said`."""
+
+    def __init__(self, count, *options):
+        self.process = subprocess.Popen([SIMULATOR, "--count", str(count)] + list(options),
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.said = []
         for line in self.process.stdout:
-            if line.startswith(b"lbxsim: "):
+            self.said.append(line)
+            if line.startswith(b"lbxsim: ") and b" converters on " in line:
                 break
-        threading.Thread(target=self.process.stdout.read, daemon=True).start()
+        else:
+            raise RuntimeError("lbxsim did not start: %s" % b"".join(self.said).decode())
+        threading.Thread(target=self._follow, daemon=True).start()
+
+    def _follow(self):
+        for line in self.process.stdout:
+            self.said.append(line)
+
+    def count(self, text):
+        return sum(1 for line in list(self.said) if text in line)
 
     def stop(self):
         self.process.kill()

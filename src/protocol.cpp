@@ -1,8 +1,10 @@
 #include "protocol.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QSet>
+#include <QStringList>
 
 #include <cmath>
 #include <cstring>
@@ -197,6 +199,27 @@ Reply replyKind(const QJsonObject &reply)
             return name.reply;
     }
     return Reply::Unknown;
+}
+
+QString replyFailure(const QJsonObject &reply)
+{
+    auto text = [](const QJsonValue &value) {
+        if (value.isString())
+            return QStringLiteral("\"%1\"").arg(value.toString());
+        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        return QString::fromUtf8(array.mid(1, array.size() - 2));
+    };
+    QStringList words;
+    const QJsonValue result = reply.value(QLatin1String("result"));
+    const bool succeeded = result.isUndefined() || result == QJsonValue(true)
+        || result.toString().compare(QLatin1String("ok"), Qt::CaseInsensitive) == 0
+        || result.toString().compare(QLatin1String("success"), Qt::CaseInsensitive) == 0;
+    if (!succeeded)
+        words.append(QStringLiteral("result ") + text(result));
+    const QJsonValue error = reply.value(QLatin1String("error"));
+    if (!error.isUndefined())
+        words.append(QStringLiteral("error ") + text(error));
+    return words.join(QStringLiteral(", "));
 }
 
 QJsonObject replyArg(const QJsonObject &reply)

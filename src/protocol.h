@@ -57,6 +57,11 @@ QByteArray datagram(const QJsonObject &request);
 QJsonObject replyObject(const QByteArray &datagram);
 Reply replyKind(const QJsonObject &reply);
 
+// Why a reply says its command failed, in the converter's own words: its "result"
+// when that is not a success, and its "error" member in any form. Empty when the
+// reply claims no failure.
+QString replyFailure(const QJsonObject &reply);
+
 // A reply's "arg"; empty when it is missing or not an object.
 QJsonObject replyArg(const QJsonObject &reply);
 // The device record of an lbx.info reply's "arg": every member as received, and

@@ -61,15 +61,34 @@ FakeConverters::FakeConverters(int count, int firstHost)
 {
     bindOrFail(broadcastSocket, QHostAddress::AnyIPv4);
     connect(&broadcastSocket, &QUdpSocket::readyRead, this, [this] {
-        broadcastLog.append(readAll(broadcastSocket));
+        const QList<Received> requests = readAll(broadcastSocket);
+        broadcastLog.append(requests);
+        heard(requests, -1);
     });
     for (int n = 0; n < count; ++n) {
         sockets.push_back(std::make_unique<QUdpSocket>());
         QUdpSocket &socket = *sockets.back();
         bindOrFail(socket, address(n));
         connect(&socket, &QUdpSocket::readyRead, this, [this, n, &socket] {
-            unicastLogs[n].append(readAll(socket));
+            const QList<Received> requests = readAll(socket);
+            unicastLogs[n].append(requests);
+            heard(requests, n);
         });
+    }
+}
+
+void FakeConverters::heard(const QList<Received> &requests, int converter)
+{
+    if (!answer)
+        return;
+    for (const Received &request : requests) {
+        for (int n = 0; n < int(sockets.size()); ++n) {
+            if (converter >= 0 && n != converter)
+                continue;
+            const QByteArray reply = answer(n, request.bytes);
+            if (!reply.isEmpty())
+                sockets[n]->writeDatagram(reply, request.from, request.fromPort);
+        }
     }
 }
 
@@ -225,7 +244,14 @@ SimulatorProcess::SimulatorProcess(const QStringList &arguments)
         said += process.readAll();
     });
     process.start(QStringLiteral(LBXSIM_PATH), arguments);
-    ready = waitForOutput(QStringLiteral("lbxsim: "));
+    // Its ready line; an error line or an early exit is not.
+    [[maybe_unused]] const bool ended = QTest::qWaitFor(
+        [&] {
+            return output().contains(QStringLiteral(" converters on "))
+                || process.state() == QProcess::NotRunning;
+        },
+        5000);
+    ready = output().contains(QStringLiteral(" converters on "));
 }
 
 SimulatorProcess::~SimulatorProcess()

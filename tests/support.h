@@ -52,7 +52,13 @@ public:
     void send(int converter, const QByteArray &bytes);
     void sendInfo(int converter, const QString &uuid, const QString &extraMembers = {});
 
+    // When set, each request a converter hears (the broadcast, or one sent to it)
+    // is answered from its socket with what this returns; nothing when empty.
+    std::function<QByteArray(int converter, const QByteArray &request)> answer;
+
 private:
+    void heard(const QList<Received> &requests, int converter);
+
     QUdpSocket broadcastSocket;
     std::vector<std::unique_ptr<QUdpSocket>> sockets;
     QList<Received> broadcastLog;

@@ -1,4 +1,5 @@
-// lbxctl as a technician scripts it, against simulated converters in the sandbox.
+// lbxctl as a technician scripts it, and as a hostile host would answer it:
+// against simulated converters and scripted ones in the sandbox.
 
 #include "support.h"
 
@@ -6,6 +7,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -17,33 +20,91 @@ struct Run
     QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
+// lbxctl as its own process, while this one's event loop keeps the simulated
+// and scripted converters answering.
+class Lbxctl
+{
+public:
+    explicit Lbxctl(const QStringList &arguments, const QString &outputFile = {})
+    {
+        if (!outputFile.isEmpty())
+            process.setStandardOutputFile(outputFile);
+        process.start(QStringLiteral(LBXCTL_PATH), arguments);
+    }
+    ~Lbxctl()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QString outputSoFar()
+    {
+        out += QString::fromUtf8(process.readAllStandardOutput());
+        return out;
+    }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    void interrupt() { ::kill(pid_t(process.processId()), SIGINT); }
+    Run finish()
+    {
+        Run run;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return !running();
+                },
+                60000))
+            return run;
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = outputSoFar();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+private:
+    QProcess process;
+    QString out;
+};
+
 Run lbxctl(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(LBXCTL_PATH), arguments);
-    Run run;
-    if (!process.waitForFinished(30000))
-        return run;
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return Lbxctl(arguments).finish();
 }
 
 // Quick answers on a quiet sandbox: a short wait is enough.
 QStringList quick(QStringList arguments)
 {
-    return arguments << QStringLiteral("--timeout") << QStringLiteral("0.5");
+    return arguments << QStringLiteral("--timeout") << QStringLiteral("0.2");
+}
+
+QList<QJsonObject> objects(const Run &run)
+{
+    QList<QJsonObject> found;
+    for (const QString &line : run.lines())
+        found.append(QJsonDocument::fromJson(line.toUtf8()).object());
+    return found;
 }
 
 QMap<QString, QJsonObject> byUuid(const Run &run)
 {
     QMap<QString, QJsonObject> found;
-    for (const QString &line : run.lines()) {
-        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+    for (const QJsonObject &object : objects(run))
         found.insert(object.value(QStringLiteral("uuid")).toString(), object);
-    }
     return found;
+}
+
+QString call(const QByteArray &request)
+{
+    return QJsonDocument::fromJson(request).object().value(QStringLiteral("call")).toString();
+}
+
+QByteArray info(int baud, const QString &uuid = QStringLiteral("SCRIPTED"))
+{
+    return QJsonDocument(
+        QJsonObject{{QStringLiteral("ack"), QStringLiteral("lbx.info")},
+            {QStringLiteral("arg"),
+                QJsonObject{{QStringLiteral("uuid"), uuid},
+                    {QStringLiteral("romVersion"), QStringLiteral("1.0")},
+                    {QStringLiteral("appVersion"), 1.5}, {QStringLiteral("baud"), baud},
+                    {QStringLiteral("pluginName"), QStringLiteral("OvUdp485")}}}})
+        .toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -56,16 +117,27 @@ private slots:
     void discoverThreeConverters_data();
     void discoverThreeConverters();
     void discoverAsJson();
-    void silentConverterIsSimplyAbsent();
     void nobodyAnswers();
     void setTwoOfThreeInOneCall();
     void commandsByUuidAndAll_data();
     void commandsByUuidAndAll();
-    void silentTargetFails();
-    void factoryWithoutYesSendsNothing();
+    void convertersSharingAUuidStayApart();
+    void targetsThatLookLikeAddresses_data();
+    void targetsThatLookLikeAddresses();
+    void replyThatSaysItFailed_data();
+    void replyThatSaysItFailed();
+    void stateChangingCommandNeverSentBlindly_data();
+    void stateChangingCommandNeverSentBlindly();
+    void silentTargetOfUploadLogIsAskedAgain();
+    void largeSiteWithAStockBuffer();
+    void forgedTableRows_data();
+    void forgedTableRows();
+    void linesAppearAsOutcomesAreKnown();
+    void interruptSaysWhatWasSent();
+    void outputThatCannotBeWritten();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
-    void helpForProgramAndCommands();
+    void helpAndVersion();
 };
 
 void LbxctlTest::discoverThreeConverters_data()
@@ -103,27 +175,14 @@ void LbxctlTest::discoverAsJson()
     const Run run = lbxctl(quick({QStringLiteral("discover"), QStringLiteral("--json")}));
     QCOMPARE(run.status, 0);
     QCOMPARE(run.lines().size(), 3);
-    const QMap<QString, QJsonObject> found = byUuid(run);
-    const QJsonObject second = found.value(QStringLiteral("LBXSIM000002"));
-    QCOMPARE(second.value(QStringLiteral("ip")).toString(), QStringLiteral("127.0.0.3"));
-    QCOMPARE(second.value(QStringLiteral("baud")).toInt(), 9600);
-    QCOMPARE(second.value(QStringLiteral("appVersion")).toDouble(), 1.5);
-    QCOMPARE(second.value(QStringLiteral("romVersion")).toString(), QStringLiteral("2.0.2"));
-    QCOMPARE(second.value(QStringLiteral("pluginName")).toString(), QStringLiteral("OvUdp485"));
-    QCOMPARE(second.value(QStringLiteral("caption")).toString(), QString::fromUtf8("网络字节协议"));
-}
-
-void LbxctlTest::silentConverterIsSimplyAbsent()
-{
-    SimulatorProcess answering({QStringLiteral("--count"), QStringLiteral("2")});
-    SimulatorProcess silent(
-        {QStringLiteral("--base"), QStringLiteral("127.0.0.10"), QStringLiteral("--uuid-prefix"),
-            QStringLiteral("SILENT"), QStringLiteral("--silent-chance"), QStringLiteral("1")});
-    QVERIFY(answering.started());
-    QVERIFY(silent.started());
-    const Run run = lbxctl(quick({QStringLiteral("discover"), QStringLiteral("--json")}));
-    QCOMPARE(run.status, 0);
-    QCOMPARE(byUuid(run).keys(), QStringList({"LBXSIM000001", "LBXSIM000002"}));
+    const QJsonObject second = byUuid(run).value(QStringLiteral("LBXSIM000002"));
+    QCOMPARE(second,
+        QJsonDocument::fromJson(
+            QString::fromUtf8(R"({"appVersion":1.5,"baud":9600,"caption":"网络字节协议",)"
+                              R"("ip":"127.0.0.3","pluginName":"OvUdp485","romVersion":"2.0.2",)"
+                              R"("uuid":"LBXSIM000002"})")
+                .toUtf8())
+            .object());
 }
 
 void LbxctlTest::nobodyAnswers()
@@ -141,16 +200,15 @@ void LbxctlTest::setTwoOfThreeInOneCall()
     const Run set = lbxctl(
         quick({"set", "LBXSIM000001", "127.0.0.4", "--baud", "115200", "--plugin", "OvTcp485"}));
     QCOMPARE(set.status, 0);
-    QCOMPARE(set.lines(),
+    QStringList lines = set.lines();
+    lines.sort();
+    QCOMPARE(lines,
         QStringList({"LBXSIM000001  127.0.0.2        set: answered",
             "LBXSIM000003  127.0.0.4        set: answered"}));
 
     const QMap<QString, QJsonObject> found = byUuid(lbxctl(quick({"discover", "--json"})));
     QCOMPARE(
         found.value(QStringLiteral("LBXSIM000001")).value(QStringLiteral("baud")).toInt(), 115200);
-    QCOMPARE(
-        found.value(QStringLiteral("LBXSIM000001")).value(QStringLiteral("caption")).toString(),
-        QString::fromUtf8("JSON协议"));
     QCOMPARE(
         found.value(QStringLiteral("LBXSIM000002")).value(QStringLiteral("baud")).toInt(), 9600);
     QCOMPARE(
@@ -187,7 +245,160 @@ void LbxctlTest::commandsByUuidAndAll()
     QTRY_COMPARE(simulator.output().count(simulatorSays), converters);
 }
 
-void LbxctlTest::silentTargetFails()
+void LbxctlTest::convertersSharingAUuidStayApart()
+{
+    // Six converters: two say SAME, two say nothing at all.
+    SimulatorProcess simulator({"--count", "6", "--uuid", "2=SAME", "--uuid", "3=SAME", "--uuid",
+        "4=", "--uuid", "5=", "-v"});
+    QVERIFY(simulator.started());
+
+    const Run json = lbxctl(quick({"discover", "--json"}));
+    QCOMPARE(json.status, 0);
+    QStringList listed;
+    for (const QJsonObject &object : objects(json)) {
+        listed.append(QStringLiteral("%1@%2%3").arg(object.value(QStringLiteral("uuid")).toString(),
+            object.value(QStringLiteral("ip")).toString(),
+            object.value(QStringLiteral("sharedUuid")).toBool() ? QStringLiteral(" shared")
+                                                                : QString()));
+    }
+    listed.sort();
+    QCOMPARE(listed,
+        QStringList({"@127.0.0.5 shared", "@127.0.0.6 shared", "LBXSIM000001@127.0.0.2",
+            "LBXSIM000006@127.0.0.7", "SAME@127.0.0.3 shared", "SAME@127.0.0.4 shared"}));
+    const Run table = lbxctl(quick({"discover"}));
+    QCOMPARE(table.lines().size(), 7);
+    QCOMPARE(table.out.count(QStringLiteral("(uuid also at another address)")), 4);
+    QCOMPARE(table.out.count(QStringLiteral("\"\" ")), 2);
+
+    const Run ambiguous = lbxctl(quick({"update", "SAME"}));
+    QCOMPARE(ambiguous.status, 2);
+    QVERIFY2(
+        ambiguous.err.contains(QStringLiteral("127.0.0.3, 127.0.0.4")), qPrintable(ambiguous.err));
+    QCOMPARE(lbxctl(quick({"update", "uuid:"})).status, 2);
+    QVERIFY(!simulator.output().contains(QStringLiteral("looks for an update")));
+
+    const Run byAddress = lbxctl(quick({"update", "ip:127.0.0.4"}));
+    QCOMPARE(byAddress.status, 0);
+    QTRY_COMPARE(simulator.output().count(QStringLiteral("looks for an update")), 1);
+    const Run all = lbxctl(quick({"update", "--all"}));
+    QCOMPARE(all.status, 0);
+    QCOMPARE(all.lines().size(), 6);
+    QTRY_COMPARE(simulator.output().count(QStringLiteral("looks for an update")), 7);
+}
+
+void LbxctlTest::targetsThatLookLikeAddresses_data()
+{
+    QTest::addColumn<QStringList>("uuids");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("MAC-style uuid") << QStringList{"1=00:1A:2B:3C:4D:5E"} << "00:1A:2B:3C:4D:5E";
+    QTest::newRow("all-digit uuid") << QStringList{"1=123456"} << "123456";
+    QTest::newRow("three dots, forced") << QStringList{"1=10.20.30.40"} << "uuid:10.20.30.40";
+}
+
+void LbxctlTest::targetsThatLookLikeAddresses()
+{
+    QFETCH(QStringList, uuids);
+    QFETCH(QString, target);
+    SimulatorProcess simulator({QStringLiteral("--uuid"), uuids.constFirst()});
+    QVERIFY(simulator.started());
+    const Run run = lbxctl(quick({"upload-log", target}));
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.lines().size(), 1);
+    QVERIFY2(run.out.contains(QStringLiteral("127.0.0.2        upload-log: answered")),
+        qPrintable(run.out));
+}
+
+void LbxctlTest::replyThatSaysItFailed_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("rejected") << QByteArray(R"({"ack":"lbx.set","result":"rejected"})") << 1
+                              << "set: failed: result \"rejected\"";
+    QTest::newRow("error as an object") << QByteArray(R"({"ack":"lbx.set","error":{"code":7}})")
+                                        << 1 << "set: failed: error {\"code\":7}";
+    QTest::newRow("empty error") << QByteArray(R"({"ack":"lbx.set","error":""})") << 1
+                                 << "set: failed: error \"\"";
+    QTest::newRow("result false") << QByteArray(R"({"ack":"lbx.set","result":false})") << 1
+                                  << "set: failed: result false";
+    QTest::newRow("ok") << QByteArray(R"({"ack":"lbx.set","result":"ok"})") << 0 << "set: answered";
+    QTest::newRow("bare acknowledgement")
+        << QByteArray(R"({"ack":"lbx.set"})") << 0 << "set: answered";
+}
+
+void LbxctlTest::replyThatSaysItFailed()
+{
+    QFETCH(QByteArray, reply);
+    FakeConverters converters(1);
+    converters.answer = [&](int, const QByteArray &request) {
+        return call(request) == QLatin1String("lbx.set") ? reply : QByteArray();
+    };
+    const Run run = lbxctl(quick({"set", "127.0.0.2", "--baud", "9600"}));
+    QTEST(run.status, "status");
+    QCOMPARE(run.lines().size(), 1);
+    QFETCH(QString, outcome);
+    QVERIFY2(run.out.contains(outcome), qPrintable(run.out));
+
+    const Run json = lbxctl(quick({"set", "127.0.0.2", "--baud", "9600", "--json"}));
+    const QJsonObject line = objects(json).value(0);
+    QCOMPARE(line.value(QStringLiteral("answered")).toBool(), true);
+    QCOMPARE(line.value(QStringLiteral("ok")).toBool(), run.status == 0);
+    QCOMPARE(
+        line.value(QStringLiteral("reply")).toObject(), QJsonDocument::fromJson(reply).object());
+}
+
+void LbxctlTest::stateChangingCommandNeverSentBlindly_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("acknowledgeFrom"); // which try is acknowledged; 0: none
+    QTest::addColumn<int>("infoBaud"); // what lbx.info reports; 0: silent to it
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("commandsSent");
+    QTest::addColumn<int>("infoAsked");
+    QTest::addColumn<QString>("outcome");
+    const QStringList set{"set", "127.0.0.2", "--baud", "115200"};
+    QTest::newRow("acknowledged") << set << 1 << 9600 << 0 << 1 << 0 << "set: answered";
+    QTest::newRow("answer lost, setting taken")
+        << set << 0 << 115200 << 0 << 1 << 1
+        << "set: no answer, but it reports 115200 OvUdp485 as asked";
+    QTest::newRow("request lost, converter up")
+        << set << 2 << 9600 << 0 << 2 << 1 << "set: answered";
+    QTest::newRow("silent, maybe restarting")
+        << set << 0 << 0 << 1 << 1 << 1 << "set: no answer after 1 try, nor to lbx.info";
+    QTest::newRow("factory, silent") << QStringList{"factory", "127.0.0.2", "--yes"} << 0 << 0 << 1
+                                     << 1 << 1 << "factory: no answer after 1 try, nor to lbx.info";
+    QTest::newRow("update, never answered though up") << QStringList{"update",
+        "127.0.0.2"} << 0 << 9600 << 1 << 3 << 2 << "update: no answer after 3 tries";
+}
+
+void LbxctlTest::stateChangingCommandNeverSentBlindly()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, acknowledgeFrom);
+    QFETCH(int, infoBaud);
+    FakeConverters converters(1);
+    int commands = 0;
+    int infos = 0;
+    converters.answer = [&](int, const QByteArray &request) {
+        const QString name = call(request);
+        if (name == QLatin1String("lbx.info")) {
+            ++infos;
+            return infoBaud ? info(infoBaud) : QByteArray();
+        }
+        ++commands;
+        if (acknowledgeFrom == 0 || commands < acknowledgeFrom)
+            return QByteArray();
+        return QByteArray(R"({"ack":")") + name.toLatin1() + R"(","result":"ok"})";
+    };
+    const Run run = lbxctl(arguments + QStringList{"--timeout", "0.3", "--retries", "2"});
+    QTEST(run.status, "status");
+    QTEST(commands, "commandsSent");
+    QTEST(infos, "infoAsked");
+    QFETCH(QString, outcome);
+    QVERIFY2(run.out.contains(outcome), qPrintable(run.out));
+}
+
+void LbxctlTest::silentTargetOfUploadLogIsAskedAgain()
 {
     SimulatorProcess silent(
         {QStringLiteral("--silent-chance"), QStringLiteral("1"), QStringLiteral("-v")});
@@ -197,19 +408,100 @@ void LbxctlTest::silentTargetFails()
     QCOMPARE(run.lines(),
         QStringList({"-             127.0.0.3        upload-log: no answer after 3 tries"}));
     QTRY_COMPARE(silent.output().count(QStringLiteral("in  unicast")), 3);
+    QVERIFY(!silent.output().contains(QStringLiteral("lbx.info")));
 }
 
-void LbxctlTest::factoryWithoutYesSendsNothing()
+void LbxctlTest::largeSiteWithAStockBuffer()
 {
-    SimulatorProcess simulator({QStringLiteral("-v")});
+    // The stock receive buffer holds a few hundred replies; the requests are
+    // paced so that none is lost, and each converter is set once.
+    const int count = 300;
+    SimulatorProcess simulator({"--count", QString::number(count), "--restart", "60000"});
     QVERIFY(simulator.started());
-    const Run run = lbxctl(quick({"factory", "--all"}));
-    QCOMPARE(run.status, 2);
-    QVERIFY(run.err.contains(QStringLiteral("add --yes")));
-    // A probe that the simulator does log, sent after lbxctl has ended.
-    QCOMPARE(lbxctl(quick({"update", "127.0.0.2"})).status, 0);
-    QVERIFY(simulator.waitForOutput(QStringLiteral("lbx.update")));
-    QCOMPARE(simulator.output().count(QStringLiteral(" in ")), 1);
+    const Run run = lbxctl(
+        {"set", "--all", "--baud", "19200", "--receive-buffer", "208", "--timeout", "2", "--json"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.lines().size(), count);
+    for (const QJsonObject &line : objects(run))
+        QCOMPARE(line.value(QStringLiteral("tries")).toInt(), 1);
+    QTRY_COMPARE(simulator.output().count(QStringLiteral("; restarts")), count);
+}
+
+void LbxctlTest::forgedTableRows_data()
+{
+    QTest::addColumn<QString>("uuid");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("line break") << "X\nFAKE 6.6.6.6"
+                                << R"("X\nFAKE 6.6.6.6")";
+    QTest::newRow("blank") << "A B"
+                           << R"("A B")";
+    QTest::newRow("escape sequence") << "\x1b[2J\x1b[31mRED"
+                                     << R"("\x1b[2J\x1b[31mRED")";
+    QTest::newRow("carriage return") << "OK\rEVIL"
+                                     << R"("OK\x0dEVIL")";
+    QTest::newRow("bidirectional override")
+        << QString::fromUtf8("AB\u202eCD") << R"("AB\u{202e}CD")";
+    QTest::newRow("quote") << "say \"hi\""
+                           << R"("say \"hi\"")";
+}
+
+void LbxctlTest::forgedTableRows()
+{
+    QFETCH(QString, uuid);
+    FakeConverters converters(1);
+    converters.answer = [&](int, const QByteArray &request) {
+        return call(request) == QLatin1String("lbx.info") ? info(9600, uuid) : QByteArray();
+    };
+    const Run table = lbxctl(quick({"discover"}));
+    QCOMPARE(table.status, 0);
+    QCOMPARE(table.lines().size(), 2);
+    QFETCH(QString, shown);
+    QVERIFY2(table.lines().at(1).startsWith(shown + QStringLiteral("  127.0.0.2 ")),
+        qPrintable(table.out));
+    for (const QChar c : table.out)
+        QVERIFY(c == QLatin1Char('\n')
+            || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format));
+
+    const Run json = lbxctl(quick({"discover", "--json"}));
+    QCOMPARE(objects(json).value(0).value(QStringLiteral("uuid")).toString(), uuid);
+}
+
+void LbxctlTest::linesAppearAsOutcomesAreKnown()
+{
+    SimulatorProcess simulator({});
+    QVERIFY(simulator.started());
+    // 127.0.0.9 is silent: its outcome comes 3 s later.
+    Lbxctl run({"upload-log", "127.0.0.2", "127.0.0.9", "--timeout", "3", "--retries", "0"});
+    QTRY_VERIFY(
+        run.outputSoFar().contains(QStringLiteral("127.0.0.2        upload-log: answered")));
+    QVERIFY(run.running());
+    const Run done = run.finish();
+    QCOMPARE(done.status, 1);
+    QCOMPARE(done.lines().constLast(),
+        QStringLiteral("-             127.0.0.9        upload-log: no answer after 1 try"));
+}
+
+void LbxctlTest::interruptSaysWhatWasSent()
+{
+    SimulatorProcess simulator({"--silent-chance", "1", "-v"});
+    QVERIFY(simulator.started());
+    Lbxctl run({"factory", "127.0.0.2", "--yes", "--timeout", "30"});
+    QVERIFY(simulator.waitForOutput(QStringLiteral("lbx.factory")));
+    run.interrupt();
+    const Run done = run.finish();
+    QCOMPARE(done.status, 130);
+    QCOMPARE(done.lines(),
+        QStringList({"-             127.0.0.2        factory: sent, no answer yet (interrupted)"}));
+}
+
+void LbxctlTest::outputThatCannotBeWritten()
+{
+    SimulatorProcess simulator({});
+    QVERIFY(simulator.started());
+    const Run run = Lbxctl(quick({"discover"}), QStringLiteral("/dev/full")).finish();
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("cannot write the output: No space left on device")),
+        qPrintable(run.err));
 }
 
 void LbxctlTest::badInputSendsNothing_data()
@@ -219,25 +511,42 @@ void LbxctlTest::badInputSendsNothing_data()
     QTest::addColumn<bool>("searches");
     QTest::newRow("unknown baud rate") << QStringList{"set", "127.0.0.2", "--baud", "57600"}
                                        << "unknown baud rate \"57600\"" << false;
-    QTest::newRow("baud not a number") << QStringList{"set", "127.0.0.2", "--baud", "fast"}
-                                       << "unknown baud rate \"fast\"" << false;
     QTest::newRow("no baud") << QStringList{"set", "127.0.0.2"} << "set needs --baud" << false;
     QTest::newRow("unknown plug-in")
         << QStringList{"set", "127.0.0.2", "--baud", "9600", "--plugin", "JSON"}
         << "unknown plug-in \"JSON\"" << false;
-    QTest::newRow("malformed address") << QStringList{"update", "127.0.0.300"}
-                                       << "\"127.0.0.300\" is not an IPv4 address" << false;
-    QTest::newRow("IPv6 address") << QStringList{"update", "::1"}
-                                  << "\"::1\" is not an IPv4 address" << false;
-    QTest::newRow("malformed host")
-        << QStringList{"discover", "--host", "10.0.0"} << "--host takes an IPv4 address" << false;
+    QTest::newRow("octet over 255") << QStringList{"update", "127.0.0.300"}
+                                    << "\"127.0.0.300\" is not an IPv4 address" << false;
+    QTest::newRow("leading zero, octal elsewhere")
+        << QStringList{"factory", "127.0.0.010", "--yes"} << "without leading zeros" << false;
+    QTest::newRow("leading zero in --host")
+        << QStringList{"discover", "--host", "127.0.0.011"} << "without leading zeros" << false;
+    QTest::newRow("limited broadcast") << QStringList{"factory", "255.255.255.255", "--yes"}
+                                       << "is not one converter's address" << false;
+    QTest::newRow("directed broadcast") << QStringList{"set", "10.77.0.255", "--baud", "9600"}
+                                        << "is not one converter's address" << false;
+    QTest::newRow("network address")
+        << QStringList{"update", "10.77.0.0"} << "is not one converter's address" << false;
+    QTest::newRow("multicast") << QStringList{"update", "224.0.0.1"}
+                               << "is not one converter's address" << false;
+    QTest::newRow("broadcast --host") << QStringList{"discover", "--host", "255.255.255.255"}
+                                      << "is not one converter's address" << false;
+    QTest::newRow("ip: that is not one")
+        << QStringList{"update", "ip:LBXSIM000001"} << "is not an IPv4 address" << false;
     QTest::newRow("no target") << QStringList{"update"} << "update needs a target" << false;
+    QTest::newRow("discover with a target")
+        << QStringList{"discover", "127.0.0.3"} << "discover takes no targets" << false;
     QTest::newRow("unknown command")
         << QStringList{"reboot"} << "unknown command \"reboot\"" << false;
+    QTest::newRow("unknown option")
+        << QStringList{"update", "127.0.0.2", "--force"} << "Unknown option 'force'" << false;
     QTest::newRow("bad retries") << QStringList{"discover", "--retries", "many"}
                                  << "--retries takes a whole number" << false;
-    QTest::newRow("short address")
-        << QStringList{"update", "10.0.0"} << "\"10.0.0\" is not an IPv4 address" << false;
+    QTest::newRow("timeout nan") << QStringList{"update", "127.0.0.2", "--timeout", "nan"}
+                                 << "--timeout takes seconds from 0.01 to 3600" << false;
+    QTest::newRow("timeout below 10 ms")
+        << QStringList{"update", "127.0.0.2", "--timeout", "0.0004"}
+        << "--timeout takes seconds from 0.01 to 3600" << false;
     QTest::newRow("unknown uuid") << QStringList{"update", "LBXSIM000001", "NOSUCH"}
                                   << "no converter with the uuid \"NOSUCH\"" << true;
 }
@@ -249,7 +558,8 @@ void LbxctlTest::badInputSendsNothing()
     QFETCH(bool, searches);
     SimulatorProcess simulator({QStringLiteral("-v")});
     QVERIFY(simulator.started());
-    const Run run = lbxctl(quick(arguments));
+    // The last --timeout counts: the bad one, where a row gives one.
+    const Run run = lbxctl(arguments.contains("--timeout") ? arguments : quick(arguments));
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(lbxctl(quick({"update", "127.0.0.4"})).status, 0);
@@ -257,22 +567,30 @@ void LbxctlTest::badInputSendsNothing()
     // Nothing but the probe, and for a uuid the search that looked for it.
     QCOMPARE(simulator.output().count(QStringLiteral(" in  unicast")), 1);
     QCOMPARE(simulator.output().contains(QStringLiteral(" in  broadcast")), searches);
+    QVERIFY(!simulator.output().contains(QStringLiteral("no converter at")));
 }
 
-void LbxctlTest::helpForProgramAndCommands()
+void LbxctlTest::helpAndVersion()
 {
     const Run overview = lbxctl({QStringLiteral("--help")});
     QCOMPARE(overview.status, 0);
     for (const char *command : {"discover", "set", "upload-log", "update", "factory"})
         QVERIFY2(overview.out.contains(QLatin1String(command)), command);
+    QVERIFY(overview.out.contains(QStringLiteral("without leading")));
     const Run set = lbxctl({QStringLiteral("set"), QStringLiteral("--help")});
     QCOMPARE(set.status, 0);
+    QVERIFY2(set.out.startsWith(QStringLiteral("Usage: lbxctl set [options] [TARGET...]")),
+        qPrintable(set.out));
+    QVERIFY(!set.out.contains(QStringLiteral(LBXCTL_PATH)));
     for (const char *option : {"--baud", "--plugin", "--all", "--timeout", "--retries", "--host",
              "--interface", "--json"})
         QVERIFY2(set.out.contains(QLatin1String(option)), option);
     const Run factory = lbxctl({QStringLiteral("factory"), QStringLiteral("--help")});
     QVERIFY(factory.out.contains(QStringLiteral("--yes")));
     QVERIFY(!factory.out.contains(QStringLiteral("--baud")));
+    const Run version = lbxctl({QStringLiteral("--version")});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QStringLiteral("lbxctl 0.1.0\n"));
 }
 
 QTEST_GUILESS_MAIN(LbxctlTest)

@@ -33,7 +33,14 @@ private slots:
     void acceptedSettingsAndFactoryReset();
     void rejectedSettingsLeaveTheConverterUnchanged_data();
     void rejectedSettingsLeaveTheConverterUnchanged();
+    void unicastWhereNoConverterLivesReachesNone();
     void silentConverterStaysSilent();
+    void lostAnswerStillRestarts_data();
+    void lostAnswerStillRestarts();
+    void sharedAndEmptyUuids();
+    void converterThatKeepsItsSettings();
+    void updateRaisesTheVersionAfterTheRestart();
+    void factoryResetComesBackElsewhere();
     void restartingConverterIsSilent();
     void maintenanceCallsAreAnswered_data();
     void maintenanceCallsAreAnswered();
@@ -44,8 +51,9 @@ private slots:
 
 private:
     void send(const QByteArray &request, const QHostAddress &to);
-    QList<Answer> waitForAnswers(int count);
-    QJsonObject infoOf(const QHostAddress &converter);
+    QList<Answer> waitForAnswers(int count, int timeoutMs = 5000);
+    // Empty when the converter does not answer within the time.
+    QJsonObject infoOf(const QHostAddress &converter, int timeoutMs = 5000);
 
     QUdpSocket tool;
     QList<Answer> answers;
@@ -72,19 +80,21 @@ void SimulatorTest::send(const QByteArray &request, const QHostAddress &to)
     tool.writeDatagram(request, to, 12166);
 }
 
-QList<Answer> SimulatorTest::waitForAnswers(int count)
+QList<Answer> SimulatorTest::waitForAnswers(int count, int timeoutMs)
 {
     // Callers compare the count, so a shortfall shows in their check.
-    [[maybe_unused]] const bool enough = QTest::qWaitFor([&] {
-        return answers.size() >= count;
-    });
+    [[maybe_unused]] const bool enough = QTest::qWaitFor(
+        [&] {
+            return answers.size() >= count;
+        },
+        timeoutMs);
     return answers;
 }
 
-QJsonObject SimulatorTest::infoOf(const QHostAddress &converter)
+QJsonObject SimulatorTest::infoOf(const QHostAddress &converter, int timeoutMs)
 {
     send(Protocol::infoRequest, converter);
-    const QList<Answer> got = waitForAnswers(1);
+    const QList<Answer> got = waitForAnswers(1, timeoutMs);
     return got.isEmpty() ? QJsonObject()
                          : got.constFirst().reply.value(QStringLiteral("arg")).toObject();
 }
@@ -196,6 +206,16 @@ void SimulatorTest::rejectedSettingsLeaveTheConverterUnchanged()
     QCOMPARE(info.value(QStringLiteral("pluginName")).toString(), QStringLiteral("OvUdp485"));
 }
 
+void SimulatorTest::unicastWhereNoConverterLivesReachesNone()
+{
+    SimulatorProcess simulator({QStringLiteral("-v")});
+    QVERIFY(simulator.started());
+    send(R"({"arg":{"baud":115200},"call":"lbx.set"})", QHostAddress(QStringLiteral("127.0.0.9")));
+    QVERIFY(simulator.waitForOutput(QStringLiteral("no converter at 127.0.0.9: ignored")));
+    QCOMPARE(simulator.output().count(QStringLiteral(" in  ")), 0);
+    QCOMPARE(infoOf(second).value(QStringLiteral("baud")).toInt(), 9600);
+}
+
 void SimulatorTest::silentConverterStaysSilent()
 {
     SimulatorProcess simulator(
@@ -223,6 +243,83 @@ void SimulatorTest::restartingConverterIsSilent()
     QCOMPARE(waitForAnswers(2).size(), 2);
     for (const Answer &answer : answers)
         QVERIFY(answer.from != second);
+}
+
+void SimulatorTest::lostAnswerStillRestarts_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("set") << QByteArray(R"({"arg":{"baud":4800},"call":"lbx.set"})");
+    QTest::newRow("factory") << QByteArray(Protocol::factoryRequest);
+}
+
+void SimulatorTest::lostAnswerStillRestarts()
+{
+    QFETCH(QByteArray, request);
+    SimulatorProcess simulator({"-v", "--silent-chance", "1", "--restart", "600000"});
+    QVERIFY(simulator.started());
+    send(request, second);
+    QVERIFY(simulator.waitForOutput(QStringLiteral("does not answer")));
+    send(Protocol::infoRequest, second);
+    QVERIFY(simulator.waitForOutput(QStringLiteral("LBXSIM000002: silent: restarting")));
+}
+
+void SimulatorTest::sharedAndEmptyUuids()
+{
+    SimulatorProcess simulator({"--uuid", "1=", "--uuid", "2=SAME", "--uuid", "3=SAME"});
+    QVERIFY(simulator.started());
+    send(Protocol::infoRequest, QHostAddress::Broadcast);
+    QStringList uuids;
+    for (const Answer &answer : waitForAnswers(3)) {
+        uuids.append(answer.reply.value(QStringLiteral("arg"))
+                         .toObject()
+                         .value(QStringLiteral("uuid"))
+                         .toString());
+    }
+    uuids.sort();
+    QCOMPARE(uuids, QStringList({"", "SAME", "SAME"}));
+}
+
+void SimulatorTest::converterThatKeepsItsSettings()
+{
+    SimulatorProcess simulator({"--keeps-settings", "2"});
+    QVERIFY(simulator.started());
+    send(R"({"arg":{"baud":115200},"call":"lbx.set"})", second);
+    QCOMPARE(waitForAnswers(1).size(), 1);
+    QCOMPARE(answers.constFirst().reply.value(QStringLiteral("result")).toString(),
+        QStringLiteral("ok"));
+    QVERIFY(simulator.waitForOutput(QStringLiteral("acknowledges lbx.set but keeps")));
+    QCOMPARE(infoOf(second).value(QStringLiteral("baud")).toInt(), 9600);
+}
+
+void SimulatorTest::updateRaisesTheVersionAfterTheRestart()
+{
+    SimulatorProcess simulator({"--update-to", "1.6", "--restart", "300"});
+    QVERIFY(simulator.started());
+    send(Protocol::updateRequest, second);
+    QCOMPARE(waitForAnswers(1).size(), 1);
+    QVERIFY(infoOf(second, 100).isEmpty());
+    QTRY_COMPARE(infoOf(second, 100).value(QStringLiteral("appVersion")).toDouble(), 1.6);
+    QCOMPARE(infoOf(QHostAddress(QStringLiteral("127.0.0.2")))
+                 .value(QStringLiteral("appVersion"))
+                 .toDouble(),
+        1.5);
+}
+
+void SimulatorTest::factoryResetComesBackElsewhere()
+{
+    SimulatorProcess simulator({"--factory-address", "127.0.0.50", "--restart", "300"});
+    QVERIFY(simulator.started());
+    send(R"({"arg":{"baud":4800},"call":"lbx.set"})", second);
+    QCOMPARE(waitForAnswers(1).size(), 1);
+    QTRY_VERIFY(!infoOf(second, 100).isEmpty()); // back from the restart after the setting
+    send(Protocol::factoryRequest, second);
+    QCOMPARE(waitForAnswers(1).size(), 1);
+    QCOMPARE(answers.constFirst().from, second);
+    const QHostAddress moved(QStringLiteral("127.0.0.50"));
+    QTRY_COMPARE(infoOf(moved, 100).value(QStringLiteral("uuid")).toString(),
+        QStringLiteral("LBXSIM000002"));
+    QCOMPARE(infoOf(moved).value(QStringLiteral("baud")).toInt(), 9600);
+    QVERIFY(infoOf(second, 300).isEmpty());
 }
 
 void SimulatorTest::maintenanceCallsAreAnswered_data()
@@ -261,6 +358,12 @@ void SimulatorTest::badOptions_data()
         << QStringList{"--silent-chance", "1.5"} << "--silent-chance takes a number from 0 to 1";
     QTest::newRow("unknown option") << QStringList{"--fast"} << "Unknown option 'fast'";
     QTest::newRow("stray argument") << QStringList{"now"} << "unexpected argument \"now\"";
+    QTest::newRow("uuid of no converter") << QStringList{"--uuid", "4=X"} << "--uuid takes N=TEXT";
+    QTest::newRow("uuid without =") << QStringList{"--uuid", "2"} << "--uuid takes N=TEXT";
+    QTest::newRow("keeps settings, no number")
+        << QStringList{"--keeps-settings", "x"} << "--keeps-settings takes a converter number";
+    QTest::newRow("update to text")
+        << QStringList{"--update-to", "new"} << "--update-to takes a version number";
 }
 
 void SimulatorTest::badOptions()
@@ -296,7 +399,8 @@ void SimulatorTest::helpExplainsTheOptions()
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromUtf8(process.readAllStandardOutput());
     for (const char *option :
-        {"--count", "--base", "--delay", "--silent-chance", "--restart", "--verbose", "--seed"})
+        {"--count", "--base", "--delay", "--silent-chance", "--restart", "--verbose", "--seed",
+            "--uuid", "--keeps-settings", "--update-to", "--factory-address"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
 }
 

@@ -1,11 +1,30 @@
 #include "client.h"
 
 #include <QDeadlineTimer>
-#include <QMap>
+#include <QFile>
+#include <QHash>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 
+#include <algorithm>
+#include <csignal>
 #include <utility>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+// A wait is cut into slices this long, so that an interrupt is seen promptly.
+constexpr int waitSliceMs = 50;
+
+// A search's answers have died down after this long without a new converter.
+constexpr int quietMs = 50;
+
+// A search that lost replies to a full buffer is repeated at most this often.
+constexpr int maxExtraSearches = 3;
+
+} // namespace
 
 QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddress *ownAddress)
 {
@@ -30,9 +49,28 @@ QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddres
     return found;
 }
 
+void markSharedUuids(QList<Converter> &converters)
+{
+    QHash<QString, int> addresses;
+    for (const Converter &converter : qAsConst(converters))
+        ++addresses[converter.uuid];
+    for (Converter &converter : converters)
+        converter.sharedUuid = addresses.value(converter.uuid) > 1;
+}
+
 Client::Client(Options options)
     : options(std::move(options))
 {
+}
+
+void Client::interrupt()
+{
+    interruptRequested = 1;
+}
+
+bool Client::interrupted()
+{
+    return interruptRequested != 0;
 }
 
 bool Client::open(QString *error)
@@ -61,7 +99,9 @@ bool Client::open(QString *error)
         return false;
     }
     // Hundreds of converters may answer one search at once.
-    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 16 * 1024 * 1024);
+    socket.setSocketOption(
+        QAbstractSocket::ReceiveBufferSizeSocketOption, options.receiveBufferBytes);
+    dropsAtOpen = kernelDrops();
     return true;
 }
 
@@ -70,89 +110,205 @@ void Client::send(const QByteArray &request, const QHostAddress &to)
     socket.writeDatagram(request, to, Protocol::converterPort);
 }
 
-template <typename Handle, typename Done>
-void Client::receive(int timeoutMs, Handle handle, Done done)
+void Client::receiveUntil(const QDeadlineTimer &deadline,
+    const std::function<void(const QHostAddress &, const QJsonObject &)> &handle)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (!socket.hasPendingDatagrams()
-            && !socket.waitForReadyRead(int(deadline.remainingTime())))
-            return;
-        while (socket.hasPendingDatagrams()) {
-            const QNetworkDatagram datagram = socket.receiveDatagram();
+    for (;;) {
+        // Drained before any is parsed: the fewer the queued bytes, the fewer a
+        // burst of answers loses to a full buffer.
+        QList<QNetworkDatagram> arrived;
+        while (socket.hasPendingDatagrams())
+            arrived.append(socket.receiveDatagram());
+        for (const QNetworkDatagram &datagram : qAsConst(arrived)) {
             // Replies to an IPv4 socket come from plain IPv4 addresses.
             handle(QHostAddress(datagram.senderAddress().toIPv4Address()),
                 Protocol::replyObject(datagram.data()));
         }
-        if (deadline.hasExpired())
+        if (!arrived.isEmpty() || deadline.hasExpired() || interrupted())
             return;
+        socket.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), waitSliceMs)));
     }
 }
 
-QList<Converter> Client::discover()
+QList<Converter> Client::discover(int repeats)
 {
     QList<Converter> found;
-    QMap<QString, int> byUuid;
-    for (int round = 0; round <= options.retries; ++round) {
-        for (const QHostAddress &to : qAsConst(destinations))
+    QHash<QPair<QString, quint32>, int> byPair;
+    auto handle = [&](const QHostAddress &from, const QJsonObject &reply) {
+        if (Protocol::replyKind(reply) != Protocol::Reply::Info)
+            return;
+        const QJsonObject record
+            = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
+        const Converter converter{Protocol::uuidText(record), from, record};
+        const auto pair = qMakePair(converter.uuid, from.toIPv4Address());
+        const int at = byPair.value(pair, -1);
+        if (at >= 0) {
+            found[at] = converter;
+        } else {
+            byPair.insert(pair, found.size());
+            found.append(converter);
+        }
+    };
+    int rounds = repeats + 1;
+    int extra = 0;
+    for (int round = 0; round < rounds && !interrupted(); ++round) {
+        const qint64 dropsBefore = kernelDrops();
+        const int foundBefore = found.size();
+        const QDeadlineTimer deadline(options.timeoutMs);
+        // Every converter answers each broadcast that reaches it: the next
+        // one goes out once the answers to the last have died down.
+        for (const QHostAddress &to : qAsConst(destinations)) {
             send(Protocol::infoRequest, to);
-        receive(
-            options.timeoutMs,
-            [&](const QHostAddress &from, const QJsonObject &reply) {
-                if (Protocol::replyKind(reply) != Protocol::Reply::Info)
-                    return;
-                const QJsonObject record
-                    = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-                const QString uuid = Protocol::uuidText(record);
-                const Converter converter{uuid, from, record};
-                if (byUuid.contains(uuid)) {
-                    found[byUuid.value(uuid)] = converter;
-                } else {
-                    byUuid.insert(uuid, found.size());
-                    found.append(converter);
+            if (destinations.size() > 1) {
+                QDeadlineTimer quiet(quietMs);
+                while (!quiet.hasExpired() && !deadline.hasExpired() && !interrupted()) {
+                    const int before = found.size();
+                    receiveUntil(quiet, handle);
+                    if (found.size() > before)
+                        quiet.setRemainingTime(quietMs);
                 }
-            },
-            [] {
-                return false;
-            });
+            }
+        }
+        while (!deadline.hasExpired() && !interrupted())
+            receiveUntil(deadline, handle);
+        if (kernelDrops() > dropsBefore && found.size() > foundBefore && extra < maxExtraSearches) {
+            ++extra;
+            ++rounds;
+        }
     }
+    markSharedUuids(found);
     return found;
 }
 
-QList<Answer> Client::ask(
-    const QList<QHostAddress> &addresses, const QByteArray &request, Protocol::Reply expected)
+QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &command,
+    const std::function<void(const Answer &)> &known)
 {
-    QList<Answer> answers;
-    for (const QHostAddress &address : addresses)
-        answers.append({address, false, {}, 0});
-    auto waiting = [&] {
-        int count = 0;
-        for (const Answer &answer : qAsConst(answers))
-            count += answer.answered ? 0 : 1;
-        return count;
+    enum class State { Queued, Sent, Probing, Finished };
+    struct Exchange
+    {
+        Answer answer;
+        State state = State::Queued;
+        QDeadlineTimer due;
     };
-    for (int round = 0; round <= options.retries && waiting() > 0; ++round) {
-        for (Answer &answer : answers) {
-            if (!answer.answered) {
-                send(request, answer.address);
-                ++answer.tries;
+    std::vector<Exchange> exchanges;
+    QHash<quint32, int> byAddress;
+    for (const QHostAddress &address : addresses) {
+        if (byAddress.contains(address.toIPv4Address()))
+            continue;
+        byAddress.insert(address.toIPv4Address(), int(exchanges.size()));
+        exchanges.push_back({Answer{address, Answer::Outcome::NotSent, {}, {}, 0}, {}, {}});
+    }
+
+    std::vector<int> active; // sent or probing, in no particular order
+    auto finish = [&](Exchange &exchange, Answer::Outcome outcome) {
+        exchange.state = State::Finished;
+        exchange.answer.outcome = outcome;
+        const int index = int(&exchange - exchanges.data());
+        active.erase(std::find(active.begin(), active.end(), index));
+        if (known)
+            known(exchange.answer);
+    };
+    auto sendCommand = [&](Exchange &exchange) {
+        send(command.request, exchange.answer.address);
+        ++exchange.answer.tries;
+        exchange.state = State::Sent;
+        exchange.due = QDeadlineTimer(options.timeoutMs);
+    };
+    auto probe = [&](Exchange &exchange) {
+        send(Protocol::infoRequest, exchange.answer.address);
+        exchange.state = State::Probing;
+        exchange.due = QDeadlineTimer(options.timeoutMs);
+    };
+    auto handle = [&](const QHostAddress &from, const QJsonObject &reply) {
+        const int index = byAddress.value(from.toIPv4Address(), -1);
+        if (index < 0)
+            return;
+        Exchange &exchange = exchanges[size_t(index)];
+        if (exchange.state != State::Sent && exchange.state != State::Probing)
+            return;
+        const Protocol::Reply kind = Protocol::replyKind(reply);
+        if (kind == command.expected) {
+            exchange.answer.reply = reply;
+            exchange.answer.failure = Protocol::replyFailure(reply);
+            finish(exchange,
+                exchange.answer.failure.isEmpty() ? Answer::Outcome::Done
+                                                  : Answer::Outcome::Failed);
+        } else if (kind == Protocol::Reply::Info && exchange.state == State::Probing) {
+            const QJsonObject record
+                = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
+            if (command.alreadySo && command.alreadySo(record)) {
+                exchange.answer.reply = record;
+                finish(exchange, Answer::Outcome::AlreadySo);
+            } else {
+                // Up, and it did not take the command.
+                sendCommand(exchange);
             }
         }
-        receive(
-            options.timeoutMs,
-            [&](const QHostAddress &from, const QJsonObject &reply) {
-                if (Protocol::replyKind(reply) != expected)
-                    return;
-                for (Answer &answer : answers) {
-                    if (answer.address == from && !answer.answered) {
-                        answer.answered = true;
-                        answer.reply = reply;
-                    }
-                }
-            },
-            [&] {
-                return waiting() == 0;
-            });
+    };
+
+    size_t next = 0;
+    while ((next < exchanges.size() || !active.empty()) && !interrupted()) {
+        while (int(active.size()) < maxOutstanding && next < exchanges.size()) {
+            sendCommand(exchanges[next]);
+            active.push_back(int(next++));
+        }
+        QDeadlineTimer earliest(QDeadlineTimer::Forever);
+        for (int index : active)
+            earliest = qMin(earliest, exchanges[size_t(index)].due);
+        receiveUntil(earliest, handle);
+        const std::vector<int> waiting = active;
+        for (int index : waiting) {
+            Exchange &exchange = exchanges[size_t(index)];
+            if (!exchange.due.hasExpired())
+                continue;
+            if (exchange.state == State::Probing)
+                finish(exchange, Answer::Outcome::SilentToInfo);
+            else if (exchange.answer.tries > options.retries)
+                finish(exchange, Answer::Outcome::Silent);
+            else if (command.changesState)
+                probe(exchange);
+            else
+                sendCommand(exchange);
+        }
     }
+    for (Exchange &exchange : exchanges) {
+        if (exchange.state == State::Finished)
+            continue;
+        exchange.answer.outcome
+            = exchange.state == State::Queued ? Answer::Outcome::NotSent : Answer::Outcome::Pending;
+        if (known)
+            known(exchange.answer);
+    }
+
+    QList<Answer> answers;
+    for (const Exchange &exchange : exchanges)
+        answers.append(exchange.answer);
     return answers;
+}
+
+qint64 Client::droppedDatagrams() const
+{
+    const qint64 now = kernelDrops();
+    return now < 0 || dropsAtOpen < 0 ? -1 : now - dropsAtOpen;
+}
+
+// Linux counts each UDP socket's drops in the last column of /proc/net/udp,
+// where the socket is found by its local port.
+qint64 Client::kernelDrops() const
+{
+    QFile table(QStringLiteral("/proc/self/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray port
+        = QByteArray::number(socket.localPort(), 16).toUpper().rightJustified(4, '0');
+    table.readLine(); // the header
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        if (columns.size() < 13 || !columns.at(1).endsWith(':' + port))
+            continue;
+        bool ok = false;
+        const qint64 drops = columns.constLast().toLongLong(&ok);
+        return ok ? drops : -1;
+    }
+    return -1;
 }

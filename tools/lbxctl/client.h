@@ -3,31 +3,49 @@
 
 #include "protocol.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QUdpSocket>
 
-// A converter that answered a search: its device record, "ip" included.
+#include <functional>
+
+// A converter that answered a search. A converter is its (uuid, address) pair:
+// two converters may report the same uuid, or none.
 struct Converter
 {
     QString uuid;
     QHostAddress address;
-    QJsonObject record;
+    QJsonObject record; // its device record, "ip" included
+    bool sharedUuid = false; // another address answered with the same uuid
 };
 
-// What one converter answered to a command.
+// What became of a command sent to one converter.
 struct Answer
 {
+    enum class Outcome {
+        Done, // acknowledged, no failure claimed
+        Failed, // acknowledged, but the reply says it failed (see failure)
+        AlreadySo, // no acknowledgement, but lbx.info reports the state asked for
+        Silent, // never answered, though asked every time
+        SilentToInfo, // no acknowledgement, and silent to lbx.info: it may have taken
+                      // the command and be restarting, so it was not sent again
+        Pending, // sent, no answer yet when interrupted
+        NotSent, // interrupted before it was sent
+    };
     QHostAddress address;
-    bool answered = false;
-    QJsonObject reply;
-    int tries = 0;
+    Outcome outcome = Outcome::NotSent;
+    QJsonObject reply; // the acknowledgement, or the lbx.info record for AlreadySo
+    QString failure; // the converter's own words for Failed
+    int tries = 0; // how often the command itself was sent
 };
 
-// Speaks the converters' protocol from one UDP socket, waiting for answers
-// with a timeout and asking again the converters that have not answered.
+// Speaks the converters' protocol from one UDP socket: searches by broadcast (or
+// unicast to given hosts), and sends commands with a bounded number outstanding,
+// a timeout and retries. A command that changes a converter's state is sent again
+// only after lbx.info shows that the converter is up and did not take it.
 class Client
 {
 public:
@@ -37,7 +55,23 @@ public:
         int retries = 0;
         QString interfaceName; // empty: every adapter
         QList<QHostAddress> hosts; // asked by unicast instead of searched for by broadcast
+        int receiveBufferBytes = 16 * 1024 * 1024;
     };
+
+    // What a state-changing command is, for deciding whether to send it again.
+    struct Command
+    {
+        QByteArray request;
+        Protocol::Reply expected;
+        bool changesState = false;
+        // For a state-changing command: whether an lbx.info record already shows
+        // what the command asks for (then it is not sent again). May be empty.
+        std::function<bool(const QJsonObject &record)> alreadySo;
+    };
+
+    // Requests outstanding at once: few enough that their replies fit the
+    // smallest receive buffer a stock system grants.
+    static constexpr int maxOutstanding = 32;
 
     explicit Client(Options options);
 
@@ -45,27 +79,46 @@ public:
     // failure says why.
     bool open(QString *error);
 
-    // Converters in the order of their first answer, one per uuid; a later
-    // answer under the same uuid replaces the record.
-    QList<Converter> discover();
-    // Sends the request to each address and waits for the answer whose ack
-    // names the call, asking again those that stay silent.
-    QList<Answer> ask(
-        const QList<QHostAddress> &addresses, const QByteArray &request, Protocol::Reply expected);
+    // Converters in the order of their first answer, one per (uuid, address),
+    // from one search and as many repeats. A search that lost replies to a full
+    // receive buffer is repeated while it finds more converters.
+    QList<Converter> discover(int repeats = 0);
+
+    // Sends the command to each address (each once, whatever the list holds
+    // twice) and reports each outcome as soon as it is known, in that order of
+    // knowing; returns them in the order of the addresses.
+    QList<Answer> ask(const QList<QHostAddress> &addresses, const Command &command,
+        const std::function<void(const Answer &)> &known = {});
+
+    // Datagrams the system dropped on this socket for want of buffer space since
+    // it was opened; -1 where the system does not tell.
+    qint64 droppedDatagrams() const;
+
+    // Set from a SIGINT handler: every wait ends soon after.
+    static void interrupt();
+    static bool interrupted();
 
 private:
     void send(const QByteArray &request, const QHostAddress &to);
-    // Reads whatever arrives until the deadline or until done() says so.
-    template <typename Handle, typename Done> void receive(int timeoutMs, Handle handle, Done done);
+    // Hands each datagram that arrives to handle() until the deadline passes or
+    // an interrupt comes; returns at once when nothing is pending and the
+    // deadline has passed.
+    void receiveUntil(const QDeadlineTimer &deadline,
+        const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
+    qint64 kernelDrops() const;
 
     Options options;
     QUdpSocket socket;
     QList<QHostAddress> destinations;
+    qint64 dropsAtOpen = -1;
 };
 
 // The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
 // or of the one named. Empty when there is none.
 QList<QHostAddress> directedBroadcasts(
     const QString &interfaceName, QHostAddress *ownAddress = nullptr);
+
+// Marks every converter whose uuid another address answered with too.
+void markSharedUuids(QList<Converter> &converters);
 
 #endif // LBXCTL_CLIENT_H

@@ -35,12 +35,14 @@ QString describe(const Converter::Settings &settings)
 
 } // namespace
 
-Converter::Converter(QString uuid, double appVersion, QString romVersion, Settings defaults)
+Converter::Converter(
+    QString uuid, double appVersion, QString romVersion, Settings defaults, Quirks quirks)
     : id(std::move(uuid))
     , appVersion(appVersion)
     , romVersion(std::move(romVersion))
     , defaults(defaults)
     , current(std::move(defaults))
+    , quirks(quirks)
 {
 }
 
@@ -69,7 +71,7 @@ Converter::Outcome Converter::handle(const QByteArray &request)
     if (call == QLatin1String("lbx.uploadLog"))
         return {reply(call), QStringLiteral("uploads its log"), false};
     if (call == QLatin1String("lbx.update"))
-        return {reply(call), QStringLiteral("looks for an update: none found"), false};
+        return update();
     if (call == QLatin1String("lbx.factory"))
         return factory();
     return {{}, QStringLiteral("ignores a request it does not know"), false};
@@ -94,6 +96,12 @@ Converter::Outcome Converter::set(const QJsonObject &arg)
             QStringLiteral("rejects lbx.set: %1; keeps %2").arg(error, describe(current)), false};
     }
     const Settings before = current;
+    if (quirks.keepsSettings) {
+        return {
+            reply(QStringLiteral("lbx.set"), {{QStringLiteral("result"), QStringLiteral("ok")}}),
+            QStringLiteral("acknowledges lbx.set but keeps %1; restarts").arg(describe(current)),
+            true};
+    }
     current.baud = baud.toInt();
     if (!plugin.isUndefined())
         current.pluginName = plugin.toString();
@@ -105,7 +113,18 @@ Converter::Outcome Converter::factory()
 {
     current = defaults;
     return {reply(QStringLiteral("lbx.factory")),
-        QStringLiteral("factory reset to %1; restarts").arg(describe(current)), true};
+        QStringLiteral("factory reset to %1; restarts").arg(describe(current)), true, true};
+}
+
+Converter::Outcome Converter::update()
+{
+    if (quirks.updateTo <= appVersion)
+        return {reply(QStringLiteral("lbx.update")),
+            QStringLiteral("looks for an update: none found"), false};
+    const double before = appVersion;
+    appVersion = quirks.updateTo;
+    return {reply(QStringLiteral("lbx.update")),
+        QStringLiteral("updates from %1 to %2; restarts").arg(before).arg(appVersion), true};
 }
 
 QJsonObject Converter::info() const

@@ -22,9 +22,18 @@ public:
         QByteArray reply; // empty: no answer
         QString event; // said on the simulator's output; empty for nothing worth saying
         bool restarts = false;
+        bool reset = false; // back to factory settings
     };
 
-    Converter(QString uuid, double appVersion, QString romVersion, Settings defaults);
+    // Behaviours a real converter may show, for testing what a tool makes of them.
+    struct Quirks
+    {
+        bool keepsSettings = false; // acknowledges lbx.set, changes nothing
+        double updateTo = 0; // lbx.update finds this version (when newer) and restarts into it
+    };
+
+    Converter(
+        QString uuid, double appVersion, QString romVersion, Settings defaults, Quirks quirks);
 
     Outcome handle(const QByteArray &request);
 
@@ -37,6 +46,7 @@ public:
 private:
     Outcome set(const QJsonObject &arg);
     Outcome factory();
+    Outcome update();
     QJsonObject info() const;
 
     QString id;
@@ -44,6 +54,7 @@ private:
     QString romVersion;
     Settings defaults;
     Settings current;
+    Quirks quirks;
 };
 
 #endif // LBXSIM_CONVERTER_H

@@ -61,7 +61,9 @@ int main(int argc, char *argv[])
         "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes the baud\n"
         "rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485, OvCom485, OvTcp485\n"
         "and Net485; anything else is rejected (\"result\":\"rejected\" and an \"error\" text in\n"
-        "the reply) and changes nothing. lbx.factory restores the start values.\n"
+        "the reply) and changes nothing. lbx.factory restores the start values. A converter\n"
+        "restarts after lbx.set and lbx.factory (and an update), whether or not its answer\n"
+        "gets through. A request sent to an address where no converter lives reaches none.\n"
         "Run it inside scripts/netns-run, never on a real network."));
     parser.addHelpOption();
     const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
@@ -91,7 +93,25 @@ int main(int argc, char *argv[])
         QStringLiteral("LBXSIM"));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
         QStringLiteral("Log every datagram in and out."));
-    parser.addOptions({count, base, delay, silent, restart, seed, prefix, verbose});
+    const QCommandLineOption uuid(QStringLiteral("uuid"),
+        QStringLiteral("Converter N (from 1) reports TEXT as its uuid, which may be empty or "
+                       "another converter's; may be given again."),
+        QStringLiteral("N=TEXT"));
+    const QCommandLineOption keeps(QStringLiteral("keeps-settings"),
+        QStringLiteral("Converter N (from 1) acknowledges lbx.set and restarts, but keeps its "
+                       "settings; may be given again."),
+        QStringLiteral("N"));
+    const QCommandLineOption update(QStringLiteral("update-to"),
+        QStringLiteral("lbx.update finds this application version: a converter acknowledges, "
+                       "restarts (--restart) and reports it from then on. Without it, no update "
+                       "is found."),
+        QStringLiteral("VERSION"));
+    const QCommandLineOption factoryAddress(QStringLiteral("factory-address"),
+        QStringLiteral("A converter reset to factory settings comes back at this address (the "
+                       "next free one when another converter holds it)."),
+        QStringLiteral("ADDRESS"));
+    parser.addOptions({count, base, delay, silent, restart, seed, prefix, verbose, uuid, keeps,
+        update, factoryAddress});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"; see --help")
@@ -116,6 +136,38 @@ int main(int argc, char *argv[])
     options.seed = quint32(wholeNumber(parser, seed.names().constLast(), 0, 2147483647));
     options.uuidPrefix = parser.value(prefix);
     options.verbose = parser.isSet(verbose);
+    const QStringList uuids = parser.values(uuid);
+    for (const QString &text : uuids) {
+        const int equals = text.indexOf(QLatin1Char('='));
+        const int n = text.left(equals).toInt(&ok);
+        if (equals < 0 || !ok || n < 1 || n > options.count)
+            fail(QStringLiteral("--uuid takes N=TEXT with N from 1 to %1, not \"%2\"")
+                     .arg(options.count)
+                     .arg(text));
+        options.uuids.insert(n, text.mid(equals + 1));
+    }
+    const QStringList keeping = parser.values(keeps);
+    for (const QString &text : keeping) {
+        const int n = text.toInt(&ok);
+        if (!ok || n < 1 || n > options.count)
+            fail(
+                QStringLiteral("--keeps-settings takes a converter number from 1 to %1, not \"%2\"")
+                    .arg(options.count)
+                    .arg(text));
+        options.keepingSettings.insert(n);
+    }
+    if (parser.isSet(update)) {
+        options.updateTo = parser.value(update).toDouble(&ok);
+        if (!ok || !(options.updateTo > 0 && options.updateTo < 1000))
+            fail(QStringLiteral("--update-to takes a version number such as 1.6, not \"%1\"")
+                     .arg(parser.value(update)));
+    }
+    if (parser.isSet(factoryAddress)) {
+        options.factoryAddress = QHostAddress(parser.value(factoryAddress));
+        if (options.factoryAddress.protocol() != QAbstractSocket::IPv4Protocol)
+            fail(QStringLiteral("--factory-address takes an IPv4 address, not \"%1\"")
+                     .arg(parser.value(factoryAddress)));
+    }
 
     raiseDescriptorLimit();
     Simulator simulator(options);

@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <QNetworkInterface>
 #include <QTimer>
 
 #include <cstdio>
@@ -37,25 +38,71 @@ bool Simulator::start(QString *error)
         receive(broadcastSocket, -1);
     });
 
+    // Only a datagram sent to one of these reaches every converter.
+    broadcastAddresses.insert(QHostAddress(QHostAddress::Broadcast));
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (!entry.broadcast().isNull())
+                broadcastAddresses.insert(entry.broadcast());
+        }
+    }
+
     nodes.reserve(options.count);
     for (int n = 0; n < options.count; ++n) {
-        const QString uuid
-            = QStringLiteral("%1%2").arg(options.uuidPrefix).arg(n + 1, 6, 10, QLatin1Char('0'));
+        const QString uuid = options.uuids.value(n + 1,
+            QStringLiteral("%1%2").arg(options.uuidPrefix).arg(n + 1, 6, 10, QLatin1Char('0')));
         const QString rom = QStringLiteral("2.0.%1").arg(n + 1);
-        nodes.push_back({Converter(uuid, 1.5, rom, Converter::Settings()), address(n),
-            std::make_unique<QUdpSocket>(), {}});
-        Node &node = nodes.back();
-        if (!bind(*node.socket, node.address))
+        Converter::Quirks quirks;
+        quirks.keepsSettings = options.keepingSettings.contains(n + 1);
+        quirks.updateTo = options.updateTo;
+        nodes.push_back(
+            {Converter(uuid, 1.5, rom, Converter::Settings(), quirks), address(n), nullptr, {}});
+        if (!listen(n, address(n), error))
             return false;
-        connect(node.socket.get(), &QUdpSocket::readyRead, this, [this, n] {
-            receive(*nodes[n].socket, n);
-        });
         if (options.verbose || options.count <= 16)
-            say(n, QStringLiteral("up, %1").arg(node.converter.settings().pluginName));
+            say(n, QStringLiteral("up, %1").arg(nodes.back().converter.settings().pluginName));
     }
     out << "lbxsim: " << options.count << " converters on " << address(0).toString() << " to "
         << address(options.count - 1).toString() << ", port " << options.port << Qt::endl;
     return true;
+}
+
+bool Simulator::listen(int converter, const QHostAddress &address, QString *error)
+{
+    Node &node = nodes[size_t(converter)];
+    auto socket = std::make_unique<QUdpSocket>();
+    if (!socket->bind(
+            address, options.port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(address.toString())
+                     .arg(options.port)
+                     .arg(socket->errorString());
+        return false;
+    }
+    QUdpSocket *raw = socket.get();
+    connect(raw, &QUdpSocket::readyRead, this, [this, raw, converter] {
+        receive(*raw, converter);
+    });
+    node.address = address;
+    // Replaced only once its own handler has returned.
+    if (node.socket)
+        node.socket.release()->deleteLater();
+    node.socket = std::move(socket);
+    return true;
+}
+
+QHostAddress Simulator::factoryAddressFor(int converter) const
+{
+    for (quint32 candidate = options.factoryAddress.toIPv4Address();; ++candidate) {
+        bool taken = false;
+        for (int n = 0; n < int(nodes.size()); ++n)
+            taken = taken
+                || (n != converter && nodes[size_t(n)].address.toIPv4Address() == candidate);
+        if (!taken)
+            return QHostAddress(candidate);
+    }
 }
 
 // Reads everything queued: a converter keeps up with whatever reaches it.
@@ -65,6 +112,12 @@ void Simulator::receive(QUdpSocket &socket, int converter)
         const QNetworkDatagram datagram = socket.receiveDatagram();
         if (converter >= 0) {
             request(converter, datagram, false);
+            continue;
+        }
+        const QHostAddress to(datagram.destinationAddress().toIPv4Address());
+        if (!broadcastAddresses.contains(to)) {
+            if (options.verbose)
+                out << "lbxsim: no converter at " << to.toString() << ": ignored" << Qt::endl;
             continue;
         }
         for (int n = 0; n < int(nodes.size()); ++n)
@@ -92,25 +145,34 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
     const Converter::Outcome outcome = node.converter.handle(datagram.data());
     if (!outcome.event.isEmpty())
         say(converter, outcome.event);
-    if (outcome.reply.isEmpty())
-        return;
-    if (options.silentChance > 0 && random.generateDouble() < options.silentChance) {
-        if (options.verbose)
-            say(converter, QStringLiteral("does not answer"));
-        return;
-    }
+    // A converter restarts whether or not its answer gets through.
     if (outcome.restarts && options.restartMs > 0)
         node.restartedAt = QDeadlineTimer(options.delayMs + options.restartMs);
+    const bool moves = outcome.reset && !options.factoryAddress.isNull();
+    if (outcome.reply.isEmpty())
+        return;
+    const bool silent = options.silentChance > 0 && random.generateDouble() < options.silentChance;
+    if (silent && options.verbose)
+        say(converter, QStringLiteral("does not answer"));
 
     const QHostAddress to = datagram.senderAddress();
     const quint16 port = quint16(datagram.senderPort());
-    if (options.delayMs == 0) {
-        send(converter, outcome.reply, to, port);
-        return;
-    }
-    QTimer::singleShot(options.delayMs, this, [=] {
-        send(converter, outcome.reply, to, port);
-    });
+    auto answer = [=] {
+        if (!silent)
+            send(converter, outcome.reply, to, port);
+        if (moves) {
+            QString error;
+            const QHostAddress next = factoryAddressFor(converter);
+            if (listen(converter, next, &error))
+                say(converter, QStringLiteral("comes back at %1").arg(next.toString()));
+            else
+                say(converter, error);
+        }
+    };
+    if (options.delayMs == 0)
+        answer();
+    else
+        QTimer::singleShot(options.delayMs, this, answer);
 }
 
 void Simulator::send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port)

@@ -5,9 +5,11 @@
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QMap>
 #include <QNetworkDatagram>
 #include <QObject>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTextStream>
 #include <QUdpSocket>
 
@@ -32,6 +34,10 @@ public:
         bool verbose = false;
         quint32 seed = 1;
         QString uuidPrefix = QStringLiteral("LBXSIM");
+        QMap<int, QString> uuids; // by converter number from 1: a uuid of its own
+        QSet<int> keepingSettings; // converter numbers from 1
+        double updateTo = 0;
+        QHostAddress factoryAddress; // null: a reset converter keeps its address
     };
 
     explicit Simulator(Options options);
@@ -53,10 +59,15 @@ private:
     void receive(QUdpSocket &socket, int converter);
     void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
     void send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port);
+    bool listen(int converter, const QHostAddress &address, QString *error);
+    // Where a converter comes back after a factory reset: the factory address,
+    // or the next one that no other converter holds.
+    QHostAddress factoryAddressFor(int converter) const;
     void say(int converter, const QString &what);
 
     Options options;
     QUdpSocket broadcastSocket;
+    QSet<QHostAddress> broadcastAddresses;
     std::vector<Node> nodes;
     QRandomGenerator random;
     QTextStream out;

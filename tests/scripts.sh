@@ -1,0 +1,50 @@
+#!/bin/sh
+# The helper scripts as the tests and benchmarks rely on them. Runs inside
+# scripts/netns-run, after a build.
+set -u
+cd "$(dirname "$0")/.."
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {
+    if [ "$2" = "$3" ]; then
+        echo "PASS: $1"
+    else
+        echo "FAIL: $1: got \"$2\", expected \"$3\""
+        failures=$((failures + 1))
+    fi
+}
+
+# A simulator that cannot start is no simulator: the command must not run.
+status=0
+scripts/with-simulator touch "$work/ran" -- --count 0 >"$work/out" 2>&1 || status=$?
+check "with-simulator fails when lbxsim refuses its options" "$status" 1
+check "with-simulator runs nothing then" "$([ -e "$work/ran" ] && echo ran || echo 'not run')" "not run"
+status=0
+scripts/with-simulator touch "$work/ran" -- --count 2 >"$work/out" 2>&1 || status=$?
+check "with-simulator runs the command beside a started lbxsim" "$status:$([ -e "$work/ran" ] && echo ran)" "0:ran"
+
+# Stopped with SIGTERM, with-xvfb takes its Xvfb with it.
+scripts/with-xvfb sleep 60 &
+wrapper=$!
+xvfb=""
+tries=0
+while [ -z "$xvfb" ] && [ $tries -lt 100 ]; do
+    xvfb=$(pgrep -P $wrapper -x Xvfb || true)
+    tries=$((tries + 1))
+    sleep 0.05
+done
+check "with-xvfb starts Xvfb" "$([ -n "$xvfb" ] && echo started)" started
+kill -TERM $wrapper
+status=0
+wait $wrapper || status=$?
+check "with-xvfb ends on SIGTERM" "$status" 143
+tries=0
+while [ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null && [ $tries -lt 100 ]; do
+    tries=$((tries + 1))
+    sleep 0.05
+done
+check "no Xvfb is left running" "$([ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null && echo running || echo gone)" gone
+
+echo "$failures failed"
+[ $failures -eq 0 ]

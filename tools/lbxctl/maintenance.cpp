@@ -1,0 +1,65 @@
+// lbxctl upload-log, update and factory: the fixed requests of maintenance.
+
+#include "commandline.h"
+#include "commands.h"
+#include "targets.h"
+
+namespace {
+
+void addCommonOptions(CommandLine &line, bool changesState)
+{
+    line.addExchangeOptions(2,
+        changesState ? QStringLiteral("Asks a silent converter this many more times (default "
+                                      "2), once lbx.info shows it up and still there.")
+                     : QStringLiteral("Asks a silent converter this many more times (default 2)."));
+    line.addTargets();
+}
+
+} // namespace
+
+namespace UploadLog {
+
+void addOptions(CommandLine &line)
+{
+    addCommonOptions(line, false);
+}
+
+int run(CommandLine &line)
+{
+    return sendToTargets(line, {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}});
+}
+
+} // namespace UploadLog
+
+namespace Update {
+
+void addOptions(CommandLine &line)
+{
+    addCommonOptions(line, true);
+}
+
+int run(CommandLine &line)
+{
+    return sendToTargets(line, {Protocol::updateRequest, Protocol::Reply::Update, true, {}});
+}
+
+} // namespace Update
+
+namespace Factory {
+
+void addOptions(CommandLine &line)
+{
+    addCommonOptions(line, true);
+    line.addOption({QStringLiteral("yes"),
+        QStringLiteral("Confirms the factory reset: the saved configuration and data are lost.")});
+}
+
+int run(CommandLine &line)
+{
+    if (!line.isSet(QStringLiteral("yes")))
+        refuse(QStringLiteral("factory returns converters to factory settings and loses their "
+                              "configuration and data: add --yes to go ahead"));
+    return sendToTargets(line, {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}});
+}
+
+} // namespace Factory

@@ -1,0 +1,105 @@
+#include "output.h"
+
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace Output {
+
+namespace {
+
+int writeError = 0;
+
+bool isControl(char32_t c)
+{
+    // C0, DEL, C1, and the line and paragraph separators and bidirectional
+    // controls, which reorder or break a terminal line.
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029
+        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+QString escape(const QString &text, bool quoting)
+{
+    QString out;
+    const QVector<uint> characters = text.toUcs4();
+    for (uint c : characters) {
+        switch (c) {
+        case '\n':
+            out += QLatin1String("\\n");
+            continue;
+        case '\t':
+            out += QLatin1String("\\t");
+            continue;
+        case '\\':
+            out += QLatin1String("\\\\");
+            continue;
+        case '"':
+            out += quoting ? QStringLiteral("\\\"") : QStringLiteral("\"");
+            continue;
+        default:
+            break;
+        }
+        if (isControl(c))
+            out += c <= 0xff ? QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'))
+                             : QStringLiteral("\\u{%1}").arg(c, 4, 16, QLatin1Char('0'));
+        else
+            out += QString::fromUcs4(&c, 1);
+    }
+    return out;
+}
+
+} // namespace
+
+QString escaped(const QString &text)
+{
+    return escape(text, false);
+}
+
+QString field(const QString &text)
+{
+    const QString out = escape(text, true);
+    const bool quote = text.isEmpty() || text == QLatin1String("-") || out != text
+        || std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+               return c.isSpace();
+           });
+    return quote ? QLatin1Char('"') + out + QLatin1Char('"') : out;
+}
+
+bool line(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
+        || std::fflush(stdout) != 0) {
+        if (!writeError)
+            writeError = errno ? errno : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool json(const QJsonObject &object)
+{
+    return line(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+}
+
+void note(const QString &text)
+{
+    const QByteArray bytes = "lbxctl: " + text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+int finish(int status)
+{
+    if (std::fflush(stdout) != 0 && !writeError)
+        writeError = errno ? errno : EIO;
+    if (!writeError)
+        return status;
+    note(QStringLiteral("cannot write the output: %1")
+             .arg(QString::fromLocal8Bit(std::strerror(writeError))));
+    return status == 0 ? 1 : status;
+}
+
+} // namespace Output

@@ -1,0 +1,31 @@
+#ifndef LBXCTL_OUTPUT_H
+#define LBXCTL_OUTPUT_H
+
+#include <QJsonObject>
+#include <QString>
+
+// Everything lbxctl prints. Converter data is untrusted text: in tables and
+// messages it is escaped, so that no datagram can forge a row or reach the
+// terminal's control sequences; JSON carries it exactly.
+namespace Output {
+
+// A table field: text with blanks, quotes, backslashes or control characters,
+// the empty text and "-" are quoted, with \n, \t, \", \\ and \xHH or \u{HHHH}
+// for the rest.
+QString field(const QString &text);
+// The same escapes without the quotes, for text inside a message.
+QString escaped(const QString &text);
+
+// One line on standard output, written at once; false when it could not be
+// written (the failure is remembered).
+bool line(const QString &text);
+bool json(const QJsonObject &object);
+// A message on standard error: "lbxctl: " and the text.
+void note(const QString &text);
+
+// Standard output flushed: 0, or 1 with a message when any line was lost.
+int finish(int status);
+
+} // namespace Output
+
+#endif // LBXCTL_OUTPUT_H
