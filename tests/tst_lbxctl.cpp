@@ -3,9 +3,11 @@
 
 #include "support.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -107,6 +109,22 @@ QByteArray info(int baud, const QString &uuid = QStringLiteral("SCRIPTED"))
         .toJson(QJsonDocument::Compact);
 }
 
+// A plan file in a folder of its own, removed with it.
+class PlanFile
+{
+public:
+    explicit PlanFile(const QByteArray &text)
+    {
+        QFile file(path());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+    }
+    QString path() const { return folder.filePath(QStringLiteral("plan")); }
+
+private:
+    QTemporaryDir folder;
+};
+
 } // namespace
 
 class LbxctlTest : public QObject
@@ -135,6 +153,14 @@ private slots:
     void linesAppearAsOutcomesAreKnown();
     void interruptSaysWhatWasSent();
     void outputThatCannotBeWritten();
+    void waitConfirmsWhatConvertersReport_data();
+    void waitConfirmsWhatConvertersReport();
+    void waitInJson();
+    void applyDryRunSendsNothing();
+    void applyConvergesAMixedSiteOnce();
+    void applyManyRestartingAtOnce();
+    void badPlansAreRefusedWithLineNumbers_data();
+    void badPlansAreRefusedWithLineNumbers();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void helpAndVersion();
@@ -502,6 +528,174 @@ void LbxctlTest::outputThatCannotBeWritten()
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(QStringLiteral("cannot write the output: No space left on device")),
         qPrintable(run.err));
+}
+
+void LbxctlTest::waitConfirmsWhatConvertersReport_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outcome");
+    // Converters restart for 3 s: the first poll finds them silent, the next back.
+    const QStringList restarting{"--restart", "3000"};
+    QTest::newRow("set, confirmed")
+        << restarting << QStringList{"set", "127.0.0.3", "--baud", "115200", "--plugin", "OvTcp485"}
+        << 0 << "127.0.0.3        set: confirmed 115200 OvTcp485 after ";
+    QTest::newRow("set, acknowledged but not applied")
+        << (restarting + QStringList{"--keeps-settings", "2"})
+        << QStringList{"set", "127.0.0.3", "--baud", "115200"} << 1
+        << "127.0.0.3        set: came back with 9600 OvUdp485: not applied";
+    QTest::newRow("set, never back")
+        << QStringList{"--silent-chance", "1"}
+        << QStringList{"set", "127.0.0.3", "--baud", "115200", "--wait-timeout", "2"} << 1
+        << "127.0.0.3        set: did not come back within 2 s";
+    QTest::newRow("update raising the version")
+        << (restarting + QStringList{"--update-to", "1.6"}) << QStringList{"update", "127.0.0.3"}
+        << 0 << "LBXSIM000002  127.0.0.3        update: app 1.5 -> 1.6 after ";
+    QTest::newRow("update that found none")
+        << restarting << QStringList{"update", "127.0.0.3", "--wait-timeout", "3"} << 1
+        << ", still 1.5";
+    QTest::newRow("factory reset, back elsewhere")
+        << (restarting + QStringList{"--factory-address", "127.0.0.50"})
+        << QStringList{"factory", "127.0.0.3", "--yes"} << 0 << "at 127.0.0.50 with 9600 OvUdp485";
+}
+
+void LbxctlTest::waitConfirmsWhatConvertersReport()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, arguments);
+    SimulatorProcess converters(simulator);
+    QVERIFY(converters.started());
+    const Run run = lbxctl(arguments + QStringList{"--wait", "--timeout", "0.3"});
+    QTEST(run.status, "status");
+    QCOMPARE(run.lines().size(), 1);
+    QFETCH(QString, outcome);
+    QVERIFY2(run.out.contains(outcome), qPrintable(run.out));
+    // Only one command went out, whatever the wait saw.
+    QVERIFY(converters.output().count(QStringLiteral("restarts")) <= 1);
+}
+
+void LbxctlTest::waitInJson()
+{
+    SimulatorProcess simulator({"--restart", "3000", "--update-to", "1.6"});
+    QVERIFY(simulator.started());
+    const Run run = lbxctl({"update", "LBXSIM000001", "--wait", "--json", "--timeout", "0.3"});
+    QCOMPARE(run.status, 0);
+    const QJsonObject line = objects(run).value(0);
+    QCOMPARE(line.value(QStringLiteral("outcome")).toString(), QStringLiteral("confirmed"));
+    QCOMPARE(line.value(QStringLiteral("before")).toObject().value(QStringLiteral("appVersion")),
+        QJsonValue(1.5));
+    QCOMPARE(line.value(QStringLiteral("after")).toObject().value(QStringLiteral("appVersion")),
+        QJsonValue(1.6));
+    const double seconds = line.value(QStringLiteral("seconds")).toDouble();
+    QVERIFY2(seconds >= 3 && seconds < 8, qPrintable(QString::number(seconds)));
+}
+
+namespace {
+
+// Converter 1 as planned, 2 to change, 3 not in the plan, and one that is not there.
+const QByteArray mixedPlan = "\xef\xbb\xbfuuid,baud,plugin,room\r\n"
+                             "LBXSIM000001,9600,OvUdp485,hall\r\n"
+                             "LBXSIM000002,115200,OvTcp485,\"kitchen, east\"\r\n"
+                             "LBXSIM000009,9600,,store\r\n";
+
+} // namespace
+
+void LbxctlTest::applyDryRunSendsNothing()
+{
+    SimulatorProcess simulator({"-v"});
+    QVERIFY(simulator.started());
+    const PlanFile plan(mixedPlan);
+    const Run run = lbxctl(quick({"apply", plan.path(), "--dry-run"}));
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.lines(),
+        QStringList({"LBXSIM000001  127.0.0.2        apply: unchanged",
+            "LBXSIM000002  127.0.0.3        apply: set 9600 OvUdp485 -> 115200 OvTcp485",
+            "LBXSIM000009  -                apply: missing: in the plan, did not answer",
+            "LBXSIM000003  127.0.0.4        apply: not in plan"}));
+    QVERIFY(run.err.contains(QStringLiteral("nothing was sent")));
+    QCOMPARE(simulator.output().count(QStringLiteral(" in  unicast")), 0);
+}
+
+void LbxctlTest::applyConvergesAMixedSiteOnce()
+{
+    SimulatorProcess simulator({"--restart", "3000"});
+    QVERIFY(simulator.started());
+    const PlanFile plan(mixedPlan);
+    const Run first = lbxctl(quick({"apply", plan.path()}));
+    QCOMPARE(first.status, 1); // one converter is missing
+    QVERIFY2(first.out.contains(QStringLiteral(
+                 "LBXSIM000002  127.0.0.3        apply: confirmed 115200 OvTcp485 after")),
+        qPrintable(first.out));
+    QCOMPARE(simulator.output().count(QStringLiteral("; restarts")), 1);
+
+    const PlanFile converged("uuid,baud,plugin\nLBXSIM000001,9600,OvUdp485\n"
+                             "LBXSIM000002,115200,OvTcp485\nLBXSIM000003,9600,\n");
+    const Run second = lbxctl(quick({"apply", converged.path()}));
+    QCOMPARE(second.status, 0);
+    QCOMPARE(second.out.count(QStringLiteral("apply: unchanged")), 3);
+    QVERIFY2(second.err.contains(QStringLiteral("nothing to change")), qPrintable(second.err));
+    QCOMPARE(simulator.output().count(QStringLiteral("; restarts")), 1);
+}
+
+void LbxctlTest::applyManyRestartingAtOnce()
+{
+    const int count = 100;
+    SimulatorProcess simulator({"--count", QString::number(count), "--restart", "3000"});
+    QVERIFY(simulator.started());
+    QByteArray text = "uuid,baud,plugin\n";
+    for (int n = 1; n <= count; ++n)
+        text += QStringLiteral("LBXSIM%1,%2\n")
+                    .arg(n, 6, 10, QLatin1Char('0'))
+                    .arg(n % 2 ? QStringLiteral("9600,OvUdp485") : QStringLiteral("38400,Net485"))
+                    .toUtf8();
+    const PlanFile plan(text);
+    const Run run = lbxctl(quick({"apply", plan.path(), "--json"}));
+    QCOMPARE(run.status, 0);
+    int confirmed = 0;
+    for (const QJsonObject &line : objects(run))
+        confirmed += line.value(QStringLiteral("outcome")) == QLatin1String("confirmed") ? 1 : 0;
+    QCOMPARE(confirmed, count / 2);
+    QCOMPARE(simulator.output().count(QStringLiteral("-> baud 38400, plug-in Net485; restarts")),
+        count / 2);
+}
+
+void LbxctlTest::badPlansAreRefusedWithLineNumbers_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("message");
+    const QByteArray header = "uuid,baud,plugin\nLBXSIM000001,9600,OvUdp485\n";
+    QTest::newRow("unknown baud") << (header + "LBXSIM000002,57600,OvUdp485\n")
+                                  << "line 3: unknown baud rate \"57600\"";
+    QTest::newRow("unknown plug-in")
+        << (header + "\nLBXSIM000002,9600,Json\n") << "line 4: unknown plug-in \"Json\"";
+    QTest::newRow("uuid twice") << (header + "LBXSIM000001,4800,\n")
+                                << "line 3: the uuid \"LBXSIM000001\" is also on line 2";
+    QTest::newRow("quote not closed")
+        << (header + "\"LBXSIM000002,9600,OvUdp485\n") << "line 3: a quote is not closed";
+    QTest::newRow("header without plugin")
+        << QByteArray("uuid,baud\nLBXSIM000001,9600\n") << "line 1: the header must name";
+    QTest::newRow("JSON line that is no object")
+        << QByteArray("{\"uuid\":\"A\",\"baud\":9600}\n[1,2]\n") << "line 2: not a JSON object";
+    QTest::newRow("JSON line without uuid")
+        << QByteArray("{\"uuid\":\"A\",\"baud\":9600}\n{\"baud\":9600}\n") << "line 2: no uuid";
+}
+
+void LbxctlTest::badPlansAreRefusedWithLineNumbers()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, message);
+    SimulatorProcess simulator({"-v"});
+    QVERIFY(simulator.started());
+    const PlanFile file(plan);
+    const Run run = lbxctl(quick({"apply", file.path()}));
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("nothing was sent")));
+    // Not even a search: the plan is read first.
+    QCOMPARE(lbxctl(quick({"update", "127.0.0.4"})).status, 0);
+    QVERIFY(simulator.waitForOutput(QStringLiteral("LBXSIM000003: in  unicast")));
+    QVERIFY(!simulator.output().contains(QStringLiteral(" in  broadcast")));
 }
 
 void LbxctlTest::badInputSendsNothing_data()

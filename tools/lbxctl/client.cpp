@@ -108,6 +108,13 @@ bool Client::open(QString *error)
 void Client::send(const QByteArray &request, const QHostAddress &to)
 {
     socket.writeDatagram(request, to, Protocol::converterPort);
+    ++sent;
+}
+
+void Client::search()
+{
+    for (const QHostAddress &to : qAsConst(destinations))
+        send(Protocol::infoRequest, to);
 }
 
 void Client::receiveUntil(const QDeadlineTimer &deadline,
@@ -183,20 +190,31 @@ QList<Converter> Client::discover(int repeats)
 QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &command,
     const std::function<void(const Answer &)> &known)
 {
+    QList<Order> orders;
+    for (const QHostAddress &address : addresses)
+        orders.append({address, command});
+    return ask(orders, known);
+}
+
+QList<Answer> Client::ask(
+    const QList<Order> &orders, const std::function<void(const Answer &)> &known)
+{
     enum class State { Queued, Sent, Probing, Finished };
     struct Exchange
     {
         Answer answer;
+        const Command *command;
         State state = State::Queued;
         QDeadlineTimer due;
     };
     std::vector<Exchange> exchanges;
     QHash<quint32, int> byAddress;
-    for (const QHostAddress &address : addresses) {
-        if (byAddress.contains(address.toIPv4Address()))
+    for (const Order &order : orders) {
+        if (byAddress.contains(order.address.toIPv4Address()))
             continue;
-        byAddress.insert(address.toIPv4Address(), int(exchanges.size()));
-        exchanges.push_back({Answer{address, Answer::Outcome::NotSent, {}, {}, 0}, {}, {}});
+        byAddress.insert(order.address.toIPv4Address(), int(exchanges.size()));
+        exchanges.push_back(
+            {Answer{order.address, Answer::Outcome::NotSent, {}, {}, 0}, &order.command, {}, {}});
     }
 
     std::vector<int> active; // sent or probing, in no particular order
@@ -209,7 +227,7 @@ QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &c
             known(exchange.answer);
     };
     auto sendCommand = [&](Exchange &exchange) {
-        send(command.request, exchange.answer.address);
+        send(exchange.command->request, exchange.answer.address);
         ++exchange.answer.tries;
         exchange.state = State::Sent;
         exchange.due = QDeadlineTimer(options.timeoutMs);
@@ -227,6 +245,7 @@ QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &c
         if (exchange.state != State::Sent && exchange.state != State::Probing)
             return;
         const Protocol::Reply kind = Protocol::replyKind(reply);
+        const Command &command = *exchange.command;
         if (kind == command.expected) {
             exchange.answer.reply = reply;
             exchange.answer.failure = Protocol::replyFailure(reply);
@@ -265,7 +284,7 @@ QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &c
                 finish(exchange, Answer::Outcome::SilentToInfo);
             else if (exchange.answer.tries > options.retries)
                 finish(exchange, Answer::Outcome::Silent);
-            else if (command.changesState)
+            else if (exchange.command->changesState)
                 probe(exchange);
             else
                 sendCommand(exchange);

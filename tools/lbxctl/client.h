@@ -84,11 +84,32 @@ public:
     // receive buffer is repeated while it finds more converters.
     QList<Converter> discover(int repeats = 0);
 
-    // Sends the command to each address (each once, whatever the list holds
-    // twice) and reports each outcome as soon as it is known, in that order of
-    // knowing; returns them in the order of the addresses.
+    // A command for one converter.
+    struct Order
+    {
+        QHostAddress address;
+        Command command;
+    };
+
+    // Sends each order (one per address: a later one for the same address is
+    // left out) and reports each outcome as soon as it is known, in that order
+    // of knowing; returns them in the order of the orders.
+    QList<Answer> ask(
+        const QList<Order> &orders, const std::function<void(const Answer &)> &known = {});
+    // The same command to each address.
     QList<Answer> ask(const QList<QHostAddress> &addresses, const Command &command,
         const std::function<void(const Answer &)> &known = {});
+
+    void send(const QByteArray &request, const QHostAddress &to);
+    // Sends lbx.info where a search goes (the broadcast addresses, or the hosts).
+    void search();
+    // Hands each datagram that arrives to handle() until the deadline passes or
+    // an interrupt comes; returns as soon as some have been handled, and at
+    // once when nothing is pending and the deadline has passed.
+    void receiveUntil(const QDeadlineTimer &deadline,
+        const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
+    // Datagrams sent so far.
+    qint64 sentCount() const { return sent; }
 
     // Datagrams the system dropped on this socket for want of buffer space since
     // it was opened; -1 where the system does not tell.
@@ -99,18 +120,13 @@ public:
     static bool interrupted();
 
 private:
-    void send(const QByteArray &request, const QHostAddress &to);
-    // Hands each datagram that arrives to handle() until the deadline passes or
-    // an interrupt comes; returns at once when nothing is pending and the
-    // deadline has passed.
-    void receiveUntil(const QDeadlineTimer &deadline,
-        const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
     qint64 kernelDrops() const;
 
     Options options;
     QUdpSocket socket;
     QList<QHostAddress> destinations;
     qint64 dropsAtOpen = -1;
+    qint64 sent = 0;
 };
 
 // The adapters' directed broadcast addresses: of every IPv4 adapter that is up,

@@ -140,6 +140,35 @@ void CommandLine::addTargets()
         QStringLiteral("[TARGET...]"));
 }
 
+void CommandLine::addArgument(const QString &name, const QString &description)
+{
+    takesTargets = true;
+    parser.addPositionalArgument(name, description);
+}
+
+void CommandLine::addWaitOptions(int defaultSeconds)
+{
+    parser.addOption({QStringLiteral("wait"),
+        QStringLiteral("Waits for each converter to come back after the command, and says what "
+                       "it then reports; only a confirmed outcome is success.")});
+    parser.addOption({QStringLiteral("wait-timeout"),
+        QStringLiteral("Seconds to wait for the converters to come back (default %1).")
+            .arg(defaultSeconds),
+        QStringLiteral("SECONDS"), QString::number(defaultSeconds)});
+}
+
+int CommandLine::waitTimeoutMs(int defaultSeconds) const
+{
+    if (!parser.isSet(QStringLiteral("wait-timeout")))
+        return defaultSeconds * 1000;
+    bool ok = false;
+    const double seconds = value(QStringLiteral("wait-timeout")).toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < 1 || seconds > 3600)
+        refuse(QStringLiteral("--wait-timeout takes seconds from 1 to 3600, not \"%1\"")
+                   .arg(Output::escaped(value(QStringLiteral("wait-timeout")))));
+    return int(std::lround(seconds * 1000));
+}
+
 void CommandLine::process(const QStringList &arguments)
 {
     const QString name = QStringLiteral("lbxctl ") + command;

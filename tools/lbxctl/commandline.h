@@ -45,6 +45,11 @@ public:
     void addExchangeOptions(int defaultRetries, const QString &retriesText);
     // TARGET... and --all.
     void addTargets();
+    // A positional argument other than targets.
+    void addArgument(const QString &name, const QString &description);
+    // --wait and --wait-timeout, whose default is given.
+    void addWaitOptions(int defaultSeconds);
+    int waitTimeoutMs(int defaultSeconds) const;
     void addOption(const QCommandLineOption &option) { parser.addOption(option); }
 
     // Reads the arguments that follow the command's name; answers --help and

@@ -38,4 +38,9 @@ void addOptions(CommandLine &line);
 int run(CommandLine &line);
 } // namespace Factory
 
+namespace Apply {
+void addOptions(CommandLine &line);
+int run(CommandLine &line);
+} // namespace Apply
+
 #endif // LBXCTL_COMMANDS_H

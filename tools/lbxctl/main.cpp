@@ -21,6 +21,8 @@ const CommandEntry commands[] = {
         Update::run},
     {"factory", "Returns the targets to factory settings; their configuration and data are lost.",
         Factory::addOptions, Factory::run},
+    {"apply", "Sets a whole site from a plan file, and confirms each change.", Apply::addOptions,
+        Apply::run},
 };
 
 const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]

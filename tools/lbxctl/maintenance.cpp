@@ -6,6 +6,9 @@
 
 namespace {
 
+// An update or a factory reset takes minutes.
+constexpr int defaultWaitSeconds = 180;
+
 void addCommonOptions(CommandLine &line, bool changesState)
 {
     line.addExchangeOptions(2,
@@ -13,6 +16,8 @@ void addCommonOptions(CommandLine &line, bool changesState)
                                       "2), once lbx.info shows it up and still there.")
                      : QStringLiteral("Asks a silent converter this many more times (default 2)."));
     line.addTargets();
+    if (changesState)
+        line.addWaitOptions(defaultWaitSeconds);
 }
 
 } // namespace
@@ -40,7 +45,8 @@ void addOptions(CommandLine &line)
 
 int run(CommandLine &line)
 {
-    return sendToTargets(line, {Protocol::updateRequest, Protocol::Reply::Update, true, {}});
+    const WaitSpec wait{defaultWaitSeconds, false, updateJudge};
+    return sendToTargets(line, {Protocol::updateRequest, Protocol::Reply::Update, true, {}}, &wait);
 }
 
 } // namespace Update
@@ -59,7 +65,12 @@ int run(CommandLine &line)
     if (!line.isSet(QStringLiteral("yes")))
         refuse(QStringLiteral("factory returns converters to factory settings and loses their "
                               "configuration and data: add --yes to go ahead"));
-    return sendToTargets(line, {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}});
+    // A converter back at factory settings may be back at its factory address.
+    const WaitSpec wait{defaultWaitSeconds, true, [](const QJsonObject &) {
+                            return factoryJudge();
+                        }};
+    return sendToTargets(
+        line, {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}}, &wait);
 }
 
 } // namespace Factory

@@ -22,6 +22,9 @@ QStringList pluginNames()
 
 namespace Set {
 
+// A converter restarts after a setting; half a minute is usual.
+constexpr int defaultWaitSeconds = 60;
+
 void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(2,
@@ -35,6 +38,7 @@ void addOptions(CommandLine &line)
                        "converter keeps its own.")
             .arg(pluginNames().join(QStringLiteral(", "))),
         QStringLiteral("NAME")});
+    line.addWaitOptions(defaultWaitSeconds);
 }
 
 int run(CommandLine &line)
@@ -66,7 +70,10 @@ int run(CommandLine &line)
         return Protocol::baudText(record) == QString::number(baud)
             && (!withPlugin || record.value(QStringLiteral("pluginName")).toString() == plugin);
     };
-    return sendToTargets(line, command);
+    const WaitSpec wait{defaultWaitSeconds, false, [=](const QJsonObject &) {
+                            return settingsJudge(baud, plugin, withPlugin);
+                        }};
+    return sendToTargets(line, command, &wait);
 }
 
 } // namespace Set

@@ -6,6 +6,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -39,6 +40,8 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
     Q_UNREACHABLE();
 }
 
+const char *const confirmationNames[] = {"confirmed", "not-applied", "timed-out", "interrupted"};
+
 QString outcomeText(const Answer &answer)
 {
     switch (answer.outcome) {
@@ -47,9 +50,8 @@ QString outcomeText(const Answer &answer)
     case Answer::Outcome::Failed:
         return QStringLiteral("failed: ") + Output::escaped(answer.failure);
     case Answer::Outcome::AlreadySo:
-        return QStringLiteral("no answer, but it reports %1 %2 as asked")
-            .arg(Protocol::baudText(answer.reply),
-                Output::escaped(answer.reply.value(QStringLiteral("pluginName")).toString()));
+        return QStringLiteral("no answer, but it reports %1 as asked")
+            .arg(settingsText(answer.reply));
     case Answer::Outcome::Silent:
         return QStringLiteral("no answer after %1").arg(triesText(answer.tries));
     case Answer::Outcome::SilentToInfo:
@@ -64,6 +66,142 @@ QString outcomeText(const Answer &answer)
     Q_UNREACHABLE();
 }
 
+} // namespace
+
+Reporter::Reporter(const QString &command, bool json, const QList<Converter> &found)
+    : command(command)
+    , json(json)
+{
+    for (const Converter &converter : found) {
+        if (!uuids.contains(converter.address.toIPv4Address()))
+            uuids.insert(converter.address.toIPv4Address(), converter.uuid);
+        uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
+    }
+}
+
+QJsonValue Reporter::uuidOf(const QHostAddress &address) const
+{
+    const auto at = uuids.constFind(address.toIPv4Address());
+    return at == uuids.constEnd() ? QJsonValue() : QJsonValue(*at);
+}
+
+void Reporter::line(const QHostAddress &address, const QJsonValue &uuid, const QString &text)
+{
+    Output::line(
+        QStringLiteral("%1  %2  %3: %4")
+            .arg(uuid.isString() ? Output::field(uuid.toString()) : QStringLiteral("-"), -uuidWidth)
+            .arg(address.isNull() ? QStringLiteral("-") : address.toString(), -15)
+            .arg(command, text));
+}
+
+void Reporter::learn(const QHostAddress &address, const QString &uuid)
+{
+    if (uuids.contains(address.toIPv4Address()))
+        return;
+    uuids.insert(address.toIPv4Address(), uuid);
+    uuidWidth = qMax(uuidWidth, Output::field(uuid).size());
+}
+
+void Reporter::fail(int status)
+{
+    if (status == Interrupted || worst == Succeeded)
+        worst = status;
+}
+
+void Reporter::answered(const Answer &answer)
+{
+    const OutcomeName &outcome = nameOf(answer.outcome);
+    if (answer.outcome == Answer::Outcome::Pending || answer.outcome == Answer::Outcome::NotSent)
+        fail(Interrupted);
+    else if (!outcome.succeeded)
+        fail(SomeFailed);
+    if (!json) {
+        line(answer.address, uuidOf(answer.address), outcomeText(answer));
+        return;
+    }
+    QJsonObject object{
+        {QStringLiteral("uuid"), uuidOf(answer.address)},
+        {QStringLiteral("ip"), answer.address.toString()},
+        {QStringLiteral("command"), command},
+        {QStringLiteral("outcome"), QString::fromLatin1(outcome.name)},
+        {QStringLiteral("ok"), outcome.succeeded},
+        {QStringLiteral("answered"),
+            answer.outcome == Answer::Outcome::Done || answer.outcome == Answer::Outcome::Failed},
+        {QStringLiteral("tries"), answer.tries},
+    };
+    if (answer.outcome == Answer::Outcome::AlreadySo)
+        object.insert(QStringLiteral("info"), answer.reply);
+    else if (!answer.reply.isEmpty())
+        object.insert(QStringLiteral("reply"), answer.reply);
+    if (!answer.failure.isEmpty())
+        object.insert(QStringLiteral("failure"), answer.failure);
+    Output::json(object);
+}
+
+void Reporter::confirmed(
+    const Answer &answer, const QJsonObject &before, const Confirmation &result)
+{
+    if (result.kind == Confirmation::Interrupted)
+        fail(Interrupted);
+    else if (result.kind != Confirmation::Confirmed)
+        fail(SomeFailed);
+    if (!json) {
+        line(answer.address, uuidOf(answer.address), result.text);
+        return;
+    }
+    Output::json({
+        {QStringLiteral("uuid"), uuidOf(answer.address)},
+        {QStringLiteral("ip"), answer.address.toString()},
+        {QStringLiteral("command"), command},
+        {QStringLiteral("outcome"), QString::fromLatin1(confirmationNames[result.kind])},
+        {QStringLiteral("ok"), result.kind == Confirmation::Confirmed},
+        {QStringLiteral("text"), result.text},
+        {QStringLiteral("before"), before.isEmpty() ? QJsonValue() : QJsonValue(before)},
+        {QStringLiteral("after"), result.after.isEmpty() ? QJsonValue() : QJsonValue(result.after)},
+        {QStringLiteral("seconds"), std::round(result.seconds * 10) / 10},
+        {QStringLiteral("tries"), answer.tries},
+    });
+}
+
+void Reporter::plan(const QHostAddress &address, const QString &uuid, const QString &text,
+    const QJsonObject &object)
+{
+    if (json)
+        Output::json(object);
+    else
+        line(address, uuid, text);
+}
+
+bool worthWaitingFor(const Answer &answer)
+{
+    return answer.outcome == Answer::Outcome::Done || answer.outcome == Answer::Outcome::AlreadySo
+        || answer.outcome == Answer::Outcome::SilentToInfo;
+}
+
+QHash<quint32, QJsonObject> recordsOf(
+    Client &client, const QList<QHostAddress> &addresses, const QList<Converter> &found)
+{
+    QHash<quint32, QJsonObject> records;
+    for (const Converter &converter : found)
+        records.insert(converter.address.toIPv4Address(), converter.record);
+    QList<QHostAddress> unknown;
+    for (const QHostAddress &address : addresses) {
+        if (!records.contains(address.toIPv4Address()))
+            unknown.append(address);
+    }
+    if (unknown.isEmpty())
+        return records;
+    const QList<Answer> answers
+        = client.ask(unknown, {Protocol::infoRequest, Protocol::Reply::Info, false, {}});
+    for (const Answer &answer : answers) {
+        if (answer.outcome == Answer::Outcome::Done)
+            records.insert(answer.address.toIPv4Address(),
+                Protocol::deviceRecord(
+                    Protocol::replyArg(answer.reply), answer.address.toString()));
+    }
+    return records;
+}
+
 void warnOfDrops(const Client &client)
 {
     const qint64 dropped = client.droppedDatagrams();
@@ -75,12 +213,12 @@ void warnOfDrops(const Client &client)
     }
 }
 
-} // namespace
-
-int sendToTargets(CommandLine &line, const Client::Command &command)
+int sendToTargets(CommandLine &line, const Client::Command &command, const WaitSpec *wait)
 {
     const Client::Options options = line.clientOptions();
     const bool all = line.isSet(QStringLiteral("all"));
+    const bool waiting = wait && line.isSet(QStringLiteral("wait"));
+    const int waitMs = wait ? line.waitTimeoutMs(wait->defaultSeconds) : 0;
     QList<Target> targets;
     const QStringList texts = line.targets();
     for (const QString &text : texts)
@@ -139,58 +277,36 @@ int sendToTargets(CommandLine &line, const Client::Command &command)
             addresses.append(converter.address);
     }
 
-    QHash<quint32, QString> uuidOf;
-    int uuidWidth = 12;
-    for (const Converter &converter : qAsConst(found)) {
-        if (!uuidOf.contains(converter.address.toIPv4Address()))
-            uuidOf.insert(converter.address.toIPv4Address(), converter.uuid);
-        uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
+    Reporter reporter(line.command, line.json(), found);
+    if (!waiting) {
+        client.ask(addresses, command, [&](const Answer &answer) {
+            reporter.answered(answer);
+        });
+        warnOfDrops(client);
+        return Output::finish(reporter.status());
     }
 
-    const QString name = line.command;
-    const bool json = line.json();
-    auto report = [&](const Answer &answer) {
-        const quint32 address = answer.address.toIPv4Address();
-        const OutcomeName &outcome = nameOf(answer.outcome);
-        if (json) {
-            QJsonObject object{
-                {QStringLiteral("uuid"),
-                    uuidOf.contains(address) ? QJsonValue(uuidOf.value(address)) : QJsonValue()},
-                {QStringLiteral("ip"), answer.address.toString()},
-                {QStringLiteral("command"), name},
-                {QStringLiteral("outcome"), QString::fromLatin1(outcome.name)},
-                {QStringLiteral("ok"), outcome.succeeded},
-                {QStringLiteral("answered"),
-                    answer.outcome == Answer::Outcome::Done
-                        || answer.outcome == Answer::Outcome::Failed},
-                {QStringLiteral("tries"), answer.tries},
-            };
-            if (answer.outcome == Answer::Outcome::AlreadySo)
-                object.insert(QStringLiteral("info"), answer.reply);
-            else if (!answer.reply.isEmpty())
-                object.insert(QStringLiteral("reply"), answer.reply);
-            if (!answer.failure.isEmpty())
-                object.insert(QStringLiteral("failure"), answer.failure);
-            Output::json(object);
-            return;
-        }
-        const QString uuid
-            = uuidOf.contains(address) ? Output::field(uuidOf.value(address)) : QStringLiteral("-");
-        Output::line(QStringLiteral("%1  %2  %3: %4")
-                         .arg(uuid, -uuidWidth)
-                         .arg(answer.address.toString(), -15)
-                         .arg(name, outcomeText(answer)));
-    };
-    const QList<Answer> answers = client.ask(addresses, command, report);
+    // What each converter reports before, to tell what changed after.
+    const QHash<quint32, QJsonObject> before = recordsOf(client, addresses, found);
+    for (auto record = before.cbegin(); record != before.cend(); ++record)
+        reporter.learn(QHostAddress(record.key()), Protocol::uuidText(*record));
+    QList<Answer> acknowledged;
+    client.ask(addresses, command, [&](const Answer &answer) {
+        if (worthWaitingFor(answer))
+            acknowledged.append(answer);
+        else
+            reporter.answered(answer);
+    });
+    QList<Watch> watches;
+    for (const Answer &answer : qAsConst(acknowledged)) {
+        const QJsonObject record = before.value(answer.address.toIPv4Address());
+        watches.append(
+            {answer.address, Protocol::uuidText(record), wait->mayMove, wait->judgeFor(record)});
+    }
+    Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
+        const Answer &answer = acknowledged.at(i);
+        reporter.confirmed(answer, before.value(answer.address.toIPv4Address()), result);
+    });
     warnOfDrops(client);
-
-    int status = Succeeded;
-    for (const Answer &answer : answers) {
-        if (answer.outcome == Answer::Outcome::Pending
-            || answer.outcome == Answer::Outcome::NotSent)
-            status = Interrupted;
-        else if (!nameOf(answer.outcome).succeeded && status == Succeeded)
-            status = SomeFailed;
-    }
-    return Output::finish(status);
+    return Output::finish(reporter.status());
 }
