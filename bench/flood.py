@@ -8,6 +8,7 @@ import json
 import random
 import socket
 import sys
+import threading
 import time
 
 import toolrun
@@ -36,7 +37,48 @@ def mixed_datagrams(rng):
         yield rng.choice(makers)()
 
 
+def send_in_batches(sender, datagrams, to, received, alive):
+    """Sends the datagrams in batches, each once the last has been read; returns
+    how many were sent and the seconds it took."""
+    started = time.monotonic()
+    sent = 0
+    while sent < len(datagrams) and alive():
+        for datagram in datagrams[sent:sent + BATCH]:
+            sender.sendto(datagram, to)
+        sent += BATCH
+        if not toolrun.wait_until(lambda: received() >= sent or not alive(), 30):
+            print("fell behind: %d of %d read" % (received(), sent))
+            break
+        yield sent, time.monotonic() - started
+
+
+def bare_loop_rate(datagrams):
+    """The same flood read by a plain socket that does nothing else: the floor."""
+    receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    receiver.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16 * 1024 * 1024)
+    receiver.bind(("127.0.0.1", 0))
+    count = [0]
+
+    def read():
+        while True:
+            receiver.recv(65536)
+            count[0] += 1
+
+    threading.Thread(target=read, daemon=True).start()
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    elapsed = 1
+    for _, elapsed in send_in_batches(sender, datagrams, receiver.getsockname(),
+                                      lambda: count[0], lambda: True):
+        pass
+    return count[0] / elapsed
+
+
 def main():
+    rng = random.Random(12166)
+    flood = mixed_datagrams(rng)
+    datagrams = [next(flood) for _ in range(TOTAL)]
+    floor = bare_loop_rate(datagrams)
+
     listener = toolrun.converter_listener()
     tool = toolrun.Tool()
     _, (tool_address, tool_port) = listener.recvfrom(65536)
@@ -46,20 +88,12 @@ def main():
     before = tool.rss_kib()
     halfway = None
 
-    rng = random.Random(12166)
-    datagrams = mixed_datagrams(rng)
-    started = time.monotonic()
     sent = 0
-    while sent < TOTAL and tool.alive():
-        for _ in range(BATCH):
-            sender.sendto(next(datagrams), (tool_address, tool_port))
-        sent += BATCH
-        if not toolrun.wait_until(lambda: tool.received >= sent or not tool.alive(), 30):
-            print("the tool fell behind: %d of %d read" % (tool.received, sent))
-            break
+    elapsed = 1
+    for sent, elapsed in send_in_batches(sender, datagrams, (tool_address, tool_port),
+                                         lambda: tool.received, tool.alive):
         if sent == TOTAL // 2:
             halfway = tool.rss_kib()
-    elapsed = time.monotonic() - started
 
     survived = tool.alive()
     answers = False
@@ -69,9 +103,10 @@ def main():
         answers = toolrun.wait_until(lambda: tool.lines, 10)
     tool.stop()
 
-    print("flood of %d datagrams: %s; %d read in %.1f s (%.0f per second)%s"
+    print("flood of %d datagrams: %s; %d read in %.1f s (%.0f per second; bare receive loop "
+          "%.0f per second, target at least a third of it)%s"
           % (sent, "survived" if survived else "DID NOT SURVIVE", tool.received, elapsed,
-             tool.received / elapsed, "; still reads and lists" if answers else ""))
+             tool.received / elapsed, floor, "; still reads and lists" if answers else ""))
     if survived:
         print("resident memory: %.1f MiB before, %.1f MiB after 50,000, %.1f MiB after 100,000"
               % (before / 1024, (halfway or 0) / 1024, after / 1024))

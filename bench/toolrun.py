@@ -9,6 +9,7 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 TOOL = os.path.join(ROOT, "build", "src", "lbxconfig")
 SIMULATOR = os.path.join(ROOT, "build", "tools", "lbxsim", "lbxsim")
+MINIMAL = os.path.join(ROOT, "build", "bench", "lbxbench-minimal")
 
 
 def rss_kib(pid):
@@ -31,10 +32,10 @@ def wait_until(condition, seconds):
 class Tool:
     """The tool as a process; counts the datagrams it has logged."""
 
-    def __init__(self):
+    def __init__(self, program=TOOL):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         self.started = time.monotonic()
-        self.process = subprocess.Popen([TOOL], stderr=subprocess.PIPE, env=env)
+        self.process = subprocess.Popen([program], stderr=subprocess.PIPE, env=env)
         self.received = 0
         self.lines = []
         self._reader = threading.Thread(target=self._read, daemon=True)

@@ -1,22 +1,22 @@
 #include "lbxform.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDebug>
 #include <QHostAddress>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QPushButton>
 
-// Plug-in name to protocol index, from the converters' list of plug-ins, whose
-// order is the order of the protocol box's entries. Built before main() runs
-// and released at exit; nothing changes it in between.
+// Plug-in name to protocol index, in the order of the protocol box's entries.
+// Built before main() runs and released at exit; nothing changes it between.
 const Protocol::PluginTable pluginMap = Protocol::pluginTable();
 
-// Reply boxes open right now, counted across the nested event loops they run.
-// A flood of replies could otherwise stack boxes until the stack runs out; the
-// bound keeps the nesting shallow.
+// Reply boxes open right now, counted across the nested event loops they run: a
+// flood of replies could otherwise stack boxes until the stack runs out.
 static int openReplyBoxes = 0;
 
 LBXForm::LBXForm()
@@ -87,7 +87,7 @@ void LBXForm::factory()
     qDebug() << "factory";
     const auto answer = QMessageBox::warning(this, QStringLiteral("恢复出厂"),
         QStringLiteral("确定恢复出厂吗,保存配置和数据都会丢失!!"),
-        QMessageBox::Yes | QMessageBox::No);
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No); // Return must not wipe it
     if (answer != QMessageBox::Yes)
         return;
     // Looked up now: the selection may have changed while the box was open.
@@ -124,63 +124,72 @@ void LBXForm::config()
 void LBXForm::sendData(const QByteArray &datagram, const QHostAddress &address, quint16 port)
 {
     qDebug() << "sendData" << datagram << address.toString() << port;
-    socket.writeDatagram(datagram.constData(), datagram.size(), address, port);
+    if (!address.isNull()) // the dual-stack socket would deliver it to this computer
+        socket.writeDatagram(datagram.constData(), datagram.size(), address, port);
 }
 
 void LBXForm::onRecvData()
 {
-    QHostAddress sender;
-    quint16 senderPort = 0;
-    QByteArray datagram;
-    datagram.resize(int(socket.pendingDatagramSize()));
-    if (socket.readDatagram(datagram.data(), datagram.size(), &sender, &senderPort) <= 0)
-        return;
-    qDebug() << "onRecvData" << datagram;
+    QStringList listed;
+    for (int n = 0; n < maxDatagramsPerCall && socket.hasPendingDatagrams(); ++n) {
+        const QNetworkDatagram datagram = socket.receiveDatagram();
+        if (datagram.data().isEmpty())
+            continue;
+        qDebug() << "onRecvData" << datagram.data();
 
-    const QJsonObject reply = Protocol::replyObject(datagram);
-    switch (Protocol::replyKind(reply)) {
-    case Protocol::Reply::Info: {
-        // Logged as the converter sent it, before "ip" is set from the sender.
-        const QJsonObject arg = Protocol::replyArg(reply);
-        qDebug() << arg;
-        const QString uuid = Protocol::uuidText(arg);
-        if (!deviceMap.contains(uuid)) {
-            // Appended to an empty list it becomes current, and showInfo() runs
-            // before the record is stored; the call below puts the values in.
-            ui.uuidBox->addItem(uuid);
-            openDeviceList();
+        const QJsonObject reply = Protocol::replyObject(datagram.data());
+        switch (Protocol::replyKind(reply)) {
+        case Protocol::Reply::Info: {
+            // Logged as the converter sent it, before "ip" is set from the sender.
+            const QJsonObject arg = Protocol::replyArg(reply);
+            qDebug() << arg;
+            const QString uuid = Protocol::shownText(Protocol::uuidText(arg));
+            if (!deviceMap.contains(uuid))
+                listed.append(uuid);
+            deviceMap.insert(
+                uuid, Protocol::deviceRecord(arg, datagram.senderAddress().toString()));
+            showInfo();
+            ui.configGroup->setEnabled(true);
+            ui.systemGroup->setEnabled(true);
+            break;
         }
-        deviceMap.insert(uuid, Protocol::deviceRecord(arg, sender.toString()));
-        showInfo();
-        ui.configGroup->setEnabled(true);
-        ui.systemGroup->setEnabled(true);
-        break;
+        case Protocol::Reply::Set:
+            showReplyBox(QStringLiteral("配置"), QStringLiteral("配置已经更新, 30s后请重新搜索!"));
+            break;
+        case Protocol::Reply::UploadLog:
+            showReplyBox(QStringLiteral("上传日志"), QStringLiteral("日志已经上传!"));
+            break;
+        case Protocol::Reply::Update:
+            showReplyBox(
+                QStringLiteral("更新"), QStringLiteral("设备检测更新中,2分钟后请重新搜索!"));
+            break;
+        case Protocol::Reply::Factory:
+            showReplyBox(
+                QStringLiteral("恢复出厂"), QStringLiteral("恢复出厂中,请等待设备重启(2~3分钟)!"));
+            break;
+        case Protocol::Reply::Unknown:
+            break;
+        }
     }
-    case Protocol::Reply::Set:
-        showReplyBox(QStringLiteral("配置"), QStringLiteral("配置已经更新, 30s后请重新搜索!"));
-        break;
-    case Protocol::Reply::UploadLog:
-        showReplyBox(QStringLiteral("上传日志"), QStringLiteral("日志已经上传!"));
-        break;
-    case Protocol::Reply::Update:
-        showReplyBox(QStringLiteral("更新"), QStringLiteral("设备检测更新中,2分钟后请重新搜索!"));
-        break;
-    case Protocol::Reply::Factory:
-        showReplyBox(
-            QStringLiteral("恢复出厂"), QStringLiteral("恢复出厂中,请等待设备重启(2~3分钟)!"));
-        break;
-    case Protocol::Reply::Unknown:
-        break;
-    }
+    if (listed.isEmpty())
+        return;
+    // The converters new in this call are listed in one insertion. Appended to an
+    // empty list, the first becomes current; its record is stored already.
+    ui.uuidBox->addItems(listed);
+    openDeviceList();
+    showInfo();
 }
 
 // Opening the list, and laying out an open list after each new entry, measured
 // every entry anew; with a thousand answers listing became quadratic. All
 // entries are one-line uuids, so one size serves them all; and once the open
 // list is as tall as it gets, a new entry simply appears in it, within reach
-// of its scroll bar.
+// of its scroll bar. Over a modal box (the factory-reset confirmation above
+// all) the list does not open: it would take the keys meant for the box.
 void LBXForm::openDeviceList()
 {
+    if (QApplication::activeModalWidget())
+        return;
     auto *list = qobject_cast<QListView *>(ui.uuidBox->view());
     if (list)
         list->setUniformItemSizes(true);
@@ -192,9 +201,9 @@ void LBXForm::openDeviceList()
 void LBXForm::showInfo()
 {
     const QJsonObject record = selectedDevice();
-    ui.macLabel->setText(Protocol::uuidText(record));
+    ui.macLabel->setText(Protocol::shownText(Protocol::uuidText(record)));
     ui.ipLabel->setText(Protocol::ipText(record));
-    ui.versionLabel->setText(Protocol::versionText(record));
+    ui.versionLabel->setText(Protocol::shownText(Protocol::versionText(record)));
     ui.baudBox->setCurrentText(Protocol::baudText(record));
     ui.pluginBox->setCurrentIndex(Protocol::pluginIndex(record, pluginMap, ui.pluginBox->count()));
 }

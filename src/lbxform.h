@@ -34,6 +34,9 @@ public:
     // only logged, so no stream of datagrams can stack boxes without end.
     static constexpr int maxReplyBoxes = 8;
 
+    // Datagrams read in one ready-read notification, at most.
+    static constexpr int maxDatagramsPerCall = 256;
+
     // Receive buffer asked for once the socket is bound: room for thousands of replies.
     static constexpr int receiveBufferBytes = 16 * 1024 * 1024;
 
@@ -42,8 +45,9 @@ public slots:
 
 private:
     void sendData(const QByteArray &datagram, const QHostAddress &address, quint16 port);
-    // Reads one datagram per notification; the socket notifies again while
-    // more are queued.
+    // Reads every queued datagram, up to maxDatagramsPerCall, each logged and
+    // dispatched in arrival order; the socket notifies again while more are
+    // queued, so the window stays responsive under a flood.
     void onRecvData();
     void showInfo();
     void config();

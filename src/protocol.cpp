@@ -260,6 +260,13 @@ QString versionText(const QJsonObject &record)
     return appVersionText(record) + QLatin1Char('(') + rom + QLatin1Char(')');
 }
 
+QString shownText(const QString &text)
+{
+    if (text.size() <= maxShownLength)
+        return text;
+    return text.left(maxShownLength - 1) + QChar(0x2026);
+}
+
 QString baudText(const QJsonObject &record)
 {
     return shortNumber(record.value(QLatin1String("baud")).toDouble());

@@ -71,6 +71,11 @@ QJsonObject deviceRecord(const QJsonObject &infoArg, const QString &senderAddres
 // An address text without an IPv6 prefix: "::ffff:10.0.0.7" gives "10.0.0.7".
 QString lastAddressPart(const QString &addressText);
 
+// Text as the window shows it: cut to maxShownLength characters, with an
+// ellipsis, so that no datagram can make one label or entry costly to draw.
+constexpr int maxShownLength = 256;
+QString shownText(const QString &text);
+
 // What the detail view shows for a device record.
 QString uuidText(const QJsonObject &record);
 QString ipText(const QJsonObject &record);

@@ -5,7 +5,11 @@
 #include "support.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QNetworkDatagram>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +50,9 @@ private slots:
     void factoryReset_data();
     void factoryReset();
     void factoryResetGoesWhereTheSelectionIsOnYes();
+    void newConverterWhileTheConfirmationIsOpen();
+    void commandToAnUnreadableAddressIsNotSent_data();
+    void commandToAnUnreadableAddressIsNotSent();
     void replyOpensItsBox_data();
     void replyOpensItsBox();
     void repliesAreHeardWhileABoxIsOpen();
@@ -177,6 +184,10 @@ void CommandsTest::factoryReset_data()
     QTest::newRow("No") << BoxCatcher::press(QMessageBox::No) << false;
     QTest::newRow("Escape") << BoxCatcher::escape() << false;
     QTest::newRow("close button") << BoxCatcher::closeButton() << false;
+    // A technician dismissing boxes with Return must not wipe a converter.
+    QTest::newRow("Return") << BoxCatcher::Answer([](QMessageBox *box, int) {
+        QTest::keyClick(box, Qt::Key_Return);
+    }) << false;
 }
 
 void CommandsTest::factoryReset()
@@ -224,6 +235,83 @@ void CommandsTest::factoryResetGoesWhereTheSelectionIsOnYes()
     QVERIFY(waitForRequest(0));
     QCOMPARE(converters->unicasts(0).constFirst().bytes, QByteArray(Protocol::factoryRequest));
     QCOMPARE(converters->unicasts(1).size(), 0);
+}
+
+// Keys go where a real key press goes: to the open popup, else to the focus.
+static void press(Qt::Key key)
+{
+    QWidget *target = QApplication::activePopupWidget();
+    if (!target)
+        target = QApplication::focusWidget();
+    QVERIFY(target);
+    QTest::keyClick(target, key);
+}
+
+void CommandsTest::newConverterWhileTheConfirmationIsOpen()
+{
+    BoxCatcher boxes(BoxCatcher::leaveOpen());
+    bool listOpened = true;
+    boxes.setAnswer([this, &listOpened](QMessageBox *, int) {
+        converters->send(0, R"({"ack":"lbx.info","arg":{"uuid":"third"}})");
+        QVERIFY(QTest::qWaitFor([this] {
+            return box("uuidBox")->count() == 3;
+        }));
+        listOpened = box("uuidBox")->view()->isVisible();
+        // Return, as a technician dismisses boxes, until no box is left.
+        press(Qt::Key_Return);
+        if (QApplication::activeModalWidget())
+            press(Qt::Key_Return);
+    });
+    QTest::mouseClick(button("factoryBtn"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes.size(), 1);
+    QVERIFY(!listOpened);
+    QCOMPARE(box("uuidBox")->currentText(), QStringLiteral("second"));
+    QCOMPARE(debug->withWord(QStringLiteral("sendData")).size(), 0);
+    QCOMPARE(converters->unicasts(0).size() + converters->unicasts(1).size(), 0);
+}
+
+void CommandsTest::commandToAnUnreadableAddressIsNotSent_data()
+{
+    QTest::addColumn<QString>("buttonName");
+    QTest::newRow("upload log") << "uploadLogBtn";
+    QTest::newRow("update") << "updateBtn";
+    QTest::newRow("apply") << "configBtn";
+    QTest::newRow("factory reset, Yes") << "factoryBtn";
+}
+
+void CommandsTest::commandToAnUnreadableAddressIsNotSent()
+{
+    // A converter answering from an IPv6 address is listed with an address text
+    // that reads as no address ("fd00::abcd" gives "abcd").
+    QProcess ip;
+    ip.start(
+        QStringLiteral("ip"), {"-6", "addr", "replace", "fd00::abcd/128", "dev", "lo", "nodad"});
+    if (!ip.waitForFinished() || ip.exitCode() != 0)
+        QSKIP("this sandbox has no IPv6 on lo to answer from");
+    QUdpSocket ipv6Converter;
+    QVERIFY(ipv6Converter.bind(QHostAddress(QStringLiteral("fd00::abcd")), 12166));
+    // Where the null address lands on a dual-stack socket: this computer.
+    QUdpSocket thisComputer;
+    QVERIFY(thisComputer.bind(QHostAddress::LocalHostIPv6, 12166));
+
+    ipv6Converter.writeDatagram(R"({"ack":"lbx.info","arg":{"uuid":"six"}})",
+        QHostAddress::LocalHostIPv6, converters->toolPort());
+    QTRY_COMPARE(box("uuidBox")->count(), 3);
+    pickConverter(2);
+    QCOMPARE(widget<QLabel>(form.get(), "ipLabel")->text(), QStringLiteral("abcd"));
+    debug->lines.clear();
+
+    QFETCH(QString, buttonName);
+    BoxCatcher boxes(BoxCatcher::press(QMessageBox::Yes));
+    QTest::mouseClick(button(qPrintable(buttonName)), Qt::LeftButton);
+    const QList<DebugLine> sent = debug->withWord(QStringLiteral("sendData"));
+    QCOMPARE(sent.size(), 1);
+    QVERIFY2(sent.constFirst().message.endsWith(QStringLiteral(" \"\" 12166")),
+        qPrintable(sent.constFirst().message));
+    // A datagram sent now arrives behind anything the click sent.
+    QUdpSocket().writeDatagram("sentinel", QHostAddress::LocalHostIPv6, 12166);
+    QTRY_VERIFY(thisComputer.hasPendingDatagrams());
+    QCOMPARE(thisComputer.receiveDatagram().data(), QByteArray("sentinel"));
 }
 
 void CommandsTest::replyOpensItsBox_data()
