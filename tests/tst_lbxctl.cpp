@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -161,6 +162,10 @@ private slots:
     void applyManyRestartingAtOnce();
     void badPlansAreRefusedWithLineNumbers_data();
     void badPlansAreRefusedWithLineNumbers();
+    void siteVisitWithARoster();
+    void duplicatesAndExpectedCount();
+    void metricsPassThePrometheusParser();
+    void csvForASpreadsheet();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void helpAndVersion();
@@ -696,6 +701,121 @@ void LbxctlTest::badPlansAreRefusedWithLineNumbers()
     QCOMPARE(lbxctl(quick({"update", "127.0.0.4"})).status, 0);
     QVERIFY(simulator.waitForOutput(QStringLiteral("LBXSIM000003: in  unicast")));
     QVERIFY(!simulator.output().contains(QStringLiteral(" in  broadcast")));
+}
+
+void LbxctlTest::siteVisitWithARoster()
+{
+    QTemporaryDir folder;
+    const QString roster = folder.filePath(QStringLiteral("site.json"));
+    {
+        SimulatorProcess visit({"--count", "4"});
+        QVERIFY(visit.started());
+        QCOMPARE(lbxctl(quick({"discover", "--save", roster})).status, 0);
+    }
+    QFile saved(roster);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QJsonObject object = QJsonDocument::fromJson(saved.readAll()).object();
+    QCOMPARE(object.value(QStringLiteral("converters")).toArray().size(), 4);
+    QVERIFY(!object.value(QStringLiteral("computer")).toString().isEmpty());
+    QVERIFY(!object.value(QStringLiteral("saved")).toString().isEmpty());
+    QVERIFY2(QJsonDocument(object.value(QStringLiteral("adapters")).toArray())
+                 .toJson()
+                 .contains("\"10.77.0.1\""),
+        "the sandbox's adapter is in the roster");
+
+    // Next visit: the third converter was replaced, the fourth is off, the
+    // second was set to 115200 baud.
+    SimulatorProcess now({"--count", "3", "--uuid", "3=REPLACED", "--restart", "300"});
+    QVERIFY(now.started());
+    QCOMPARE(lbxctl(quick({"set", "127.0.0.3", "--baud", "115200", "--wait"})).status, 0);
+    const Run check = lbxctl(quick({"check", roster}));
+    QCOMPARE(check.status, 1);
+    QStringList lines = check.lines();
+    QCOMPARE(lines.takeLast(), QStringLiteral("3 of 4 expected converters answered; not all ok"));
+    QCOMPARE(lines,
+        QStringList({"LBXSIM000001  127.0.0.2        ok",
+            "LBXSIM000002  127.0.0.3        changed: baud 9600 -> 115200",
+            "LBXSIM000003  127.0.0.4        missing: in the roster, did not answer",
+            "LBXSIM000004  127.0.0.5        missing: in the roster, did not answer",
+            "REPLACED      127.0.0.4        new: answered, not in the roster"}));
+    const Run json = lbxctl(quick({"check", roster, "--json"}));
+    QCOMPARE(objects(json).value(1).value(QStringLiteral("changes")).toObject(),
+        QJsonObject({{"baud", QJsonObject{{"from", "9600"}, {"to", "115200"}}}}));
+}
+
+void LbxctlTest::duplicatesAndExpectedCount()
+{
+    SimulatorProcess simulator({"--count", "3", "--uuid", "3=LBXSIM000002"});
+    QVERIFY(simulator.started());
+    const Run three = lbxctl(quick({"check", "--expect", "3"}));
+    QCOMPARE(three.status, 1);
+    QVERIFY2(three.out.contains(QStringLiteral(
+                 "LBXSIM000002  127.0.0.3        duplicate: uuid also at 127.0.0.4")),
+        qPrintable(three.out));
+    const Run four = lbxctl(quick({"check", "--expect", "4", "--json"}));
+    QCOMPARE(four.status, 1);
+    QCOMPARE(
+        objects(four).constLast(), QJsonObject({{"expected", 4}, {"found", 3}, {"ok", false}}));
+
+    SimulatorProcess another({"--base", "127.0.0.20", "--count", "2"});
+    QVERIFY(another.started());
+    const Run fine
+        = lbxctl(quick({"check", "--expect", "2", "--host", "127.0.0.20", "--host", "127.0.0.21"}));
+    QCOMPARE(fine.status, 0);
+    QVERIFY(fine.out.endsWith(QStringLiteral("all ok\n")));
+}
+
+void LbxctlTest::metricsPassThePrometheusParser()
+{
+    // Converter data becomes label values: quotes, backslashes and line breaks too.
+    FakeConverters converters(2);
+    converters.answer = [&](int n, const QByteArray &request) {
+        return call(request) == QLatin1String("lbx.info")
+            ? info(9600, n ? QStringLiteral("A\"B\\C\nD") : QStringLiteral("PLAIN"))
+            : QByteArray();
+    };
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("lbx.prom"));
+    const Run run
+        = lbxctl(quick({"check", "--expect", "3", "--format", "openmetrics", "--output", file}));
+    QCOMPARE(run.status, 1);
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    QVERIFY2(text.contains(R"(lbx_converter_up{uuid="A\"B\\C\nD",ip="127.0.0.3"} 1)"), text);
+    QVERIFY(text.contains("lbx_converters_expected 3\n"));
+    QVERIFY(text.contains("lbx_converters_found 2\n"));
+    QVERIFY(text.contains("lbx_check_duration_seconds "));
+
+    QProcess promtool;
+    promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
+    if (!promtool.waitForStarted())
+        QSKIP("promtool (Debian package prometheus) is not installed: scripts/install-deps test");
+    promtool.write(text);
+    promtool.closeWriteChannel();
+    QVERIFY(promtool.waitForFinished());
+    QVERIFY2(promtool.exitCode() == 0,
+        promtool.readAllStandardOutput() + promtool.readAllStandardError());
+}
+
+void LbxctlTest::csvForASpreadsheet()
+{
+    FakeConverters converters(2);
+    converters.answer = [&](int n, const QByteArray &request) {
+        return call(request) == QLatin1String("lbx.info")
+            ? info(9600, n ? QStringLiteral("=HYPERLINK(\"x\")") : QStringLiteral("A,B"))
+            : QByteArray();
+    };
+    const Run run = lbxctl(quick({"discover", "--format", "csv"}));
+    QCOMPARE(run.status, 0);
+    QStringList lines = run.out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.takeFirst(),
+        QString::fromUtf8("\xef\xbb\xbfuuid,ip,appVersion,romVersion,baud,pluginName,caption"));
+    lines.sort();
+    QCOMPARE(lines,
+        QStringList({QString::fromUtf8("\"'=HYPERLINK(\"\"x\"\")\",127.0.0.3,1.5,1.0,9600,"
+                                       "OvUdp485,网络字节协议"),
+            QString::fromUtf8("\"A,B\",127.0.0.2,1.5,1.0,9600,OvUdp485,网络字节协议")}));
 }
 
 void LbxctlTest::badInputSendsNothing_data()

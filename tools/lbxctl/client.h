@@ -108,6 +108,8 @@ public:
     // once when nothing is pending and the deadline has passed.
     void receiveUntil(const QDeadlineTimer &deadline,
         const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
+    // Where a search goes: the broadcast addresses, or the hosts.
+    const QList<QHostAddress> &searchDestinations() const { return destinations; }
     // Datagrams sent so far.
     qint64 sentCount() const { return sent; }
 

@@ -43,4 +43,9 @@ void addOptions(CommandLine &line);
 int run(CommandLine &line);
 } // namespace Apply
 
+namespace Check {
+void addOptions(CommandLine &line);
+int run(CommandLine &line);
+} // namespace Check
+
 #endif // LBXCTL_COMMANDS_H

@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "commands.h"
 #include "output.h"
+#include "roster.h"
 
 #include <QJsonObject>
 
@@ -62,21 +63,44 @@ void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(
         0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+    line.addOption({QStringLiteral("format"),
+        QStringLiteral("table, json (as --json) or csv (UTF-8, for a spreadsheet)."),
+        QStringLiteral("FORMAT"), QStringLiteral("table")});
+    line.addOption({QStringLiteral("save"),
+        QStringLiteral("Saves the converters found, when, from which computer and through which "
+                       "adapters, as a roster for lbxctl check."),
+        QStringLiteral("ROSTER.json")});
 }
 
 int run(CommandLine &line)
 {
     const Client::Options options = line.clientOptions();
+    QString format = line.value(QStringLiteral("format"));
+    if (line.json())
+        format = QStringLiteral("json");
+    if (format != QLatin1String("table") && format != QLatin1String("json")
+        && format != QLatin1String("csv"))
+        refuse(QStringLiteral("--format takes table, json or csv, not \"%1\"")
+                   .arg(Output::escaped(format)));
     Client client(options);
     QString error;
     if (!client.open(&error))
         refuse(error);
     const QList<Converter> found = client.discover(options.retries);
-    if (line.json())
+    if (format == QLatin1String("json"))
         printJson(found);
+    else if (format == QLatin1String("csv"))
+        Output::raw(rosterCsv(found));
     else
         printTable(found);
     int status = found.isEmpty() ? SomeFailed : Succeeded;
+    if (line.isSet(QStringLiteral("save"))) {
+        if (!saveRoster(rosterOf(found, client.searchDestinations()),
+                line.value(QStringLiteral("save")), &error)) {
+            Output::note(error);
+            status = SomeFailed;
+        }
+    }
     if (found.isEmpty())
         Output::note(QStringLiteral("no converter answered"));
     const qint64 dropped = client.droppedDatagrams();

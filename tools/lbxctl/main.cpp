@@ -23,6 +23,8 @@ const CommandEntry commands[] = {
         Factory::addOptions, Factory::run},
     {"apply", "Sets a whole site from a plan file, and confirms each change.", Apply::addOptions,
         Apply::run},
+    {"check", "Compares the converters that answer with a saved roster.", Check::addOptions,
+        Check::run},
 };
 
 const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]

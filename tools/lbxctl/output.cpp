@@ -70,7 +70,11 @@ QString field(const QString &text)
 
 bool line(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
+    return raw(text.toUtf8() + '\n');
+}
+
+bool raw(const QByteArray &bytes)
+{
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
         || std::fflush(stdout) != 0) {
         if (!writeError)

@@ -20,6 +20,8 @@ QString escaped(const QString &text);
 // written (the failure is remembered).
 bool line(const QString &text);
 bool json(const QJsonObject &object);
+// Bytes on standard output as they are.
+bool raw(const QByteArray &bytes);
 // A message on standard error: "lbxctl: " and the text.
 void note(const QString &text);
 

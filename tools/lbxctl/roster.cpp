@@ -1,0 +1,120 @@
+#include "roster.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QSaveFile>
+
+QJsonArray adapterList()
+{
+    QJsonArray list;
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            list.append(QJsonObject{{QStringLiteral("name"), interface.name()},
+                {QStringLiteral("address"), entry.ip().toString()},
+                {QStringLiteral("prefix"), entry.prefixLength()},
+                {QStringLiteral("broadcast"),
+                    entry.broadcast().isNull() ? QJsonValue() : entry.broadcast().toString()},
+                {QStringLiteral("up"), bool(interface.flags() & QNetworkInterface::IsUp)}});
+        }
+    }
+    return list;
+}
+
+Roster rosterOf(const QList<Converter> &found, const QList<QHostAddress> &searched)
+{
+    Roster roster;
+    roster.saved = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    roster.computer = QHostInfo::localHostName();
+    roster.adapters = adapterList();
+    for (const QHostAddress &to : searched)
+        roster.searched.append(to.toString());
+    for (const Converter &converter : found)
+        roster.converters.append(converter.record);
+    return roster;
+}
+
+bool saveRoster(const Roster &roster, const QString &path, QString *error)
+{
+    QJsonArray converters;
+    for (const QJsonObject &record : roster.converters)
+        converters.append(record);
+    const QJsonObject object{{QStringLiteral("saved"), roster.saved},
+        {QStringLiteral("computer"), roster.computer},
+        {QStringLiteral("adapters"), roster.adapters},
+        {QStringLiteral("searched"), roster.searched}, {QStringLiteral("converters"), converters}};
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(object).toJson()) < 0
+        || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool loadRoster(const QString &path, Roster *roster, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QJsonParseError parse{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
+    const QJsonValue converters = document.object().value(QStringLiteral("converters"));
+    if (!document.isObject() || !converters.isArray()) {
+        *error = QStringLiteral("%1 is not a roster saved by lbxctl discover --save").arg(path);
+        return false;
+    }
+    const QJsonObject object = document.object();
+    roster->saved = object.value(QStringLiteral("saved")).toString();
+    roster->computer = object.value(QStringLiteral("computer")).toString();
+    roster->adapters = object.value(QStringLiteral("adapters")).toArray();
+    roster->searched = object.value(QStringLiteral("searched")).toArray();
+    roster->converters.clear();
+    const QJsonArray list = converters.toArray();
+    for (const QJsonValue &record : list)
+        roster->converters.append(record.toObject());
+    return true;
+}
+
+namespace {
+
+QString csvField(QString text)
+{
+    // A leading =, +, - or @ would make a spreadsheet run the field as a formula.
+    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0)))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"'))
+        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\""))
+            + QLatin1Char('"');
+    return text;
+}
+
+} // namespace
+
+QByteArray rosterCsv(const QList<Converter> &found)
+{
+    QString csv = QStringLiteral("uuid,ip,appVersion,romVersion,baud,pluginName,caption\r\n");
+    for (const Converter &converter : found) {
+        const QJsonObject &record = converter.record;
+        const int index = Protocol::pluginIndex(
+            record, Protocol::pluginTable(), int(std::size(Protocol::plugins)));
+        const QStringList fields{converter.uuid, Protocol::ipText(record),
+            Protocol::appVersionText(record), record.value(QStringLiteral("romVersion")).toString(),
+            Protocol::baudText(record), record.value(QStringLiteral("pluginName")).toString(),
+            QString::fromUtf8(Protocol::plugins[index].caption)};
+        QStringList quoted;
+        for (const QString &field : fields)
+            quoted.append(csvField(field));
+        csv += quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return "\xef\xbb\xbf" + csv.toUtf8();
+}
