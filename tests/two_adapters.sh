@@ -16,52 +16,14 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-check() {
-    if [ "$2" = "$3" ]; then
-        echo "PASS: $1"
-    else
-        echo "FAIL: $1: got \"$2\", expected \"$3\""
-        failures=$((failures + 1))
-    fi
-}
-
-# site NAME FAR-END SUBNET UUID-PREFIX: the far end of the cable moves into a
-# child namespace, which starts its converters once the cable is there.
-site() {
-    unshare -n sh -c '
-        while ! ip link show "$1" >/dev/null 2>&1; do sleep 0.02; done
-        ip link set lo up
-        ip link set "$1" up
-        for n in 2 3 4; do ip addr add "$2.$n/24" dev "$1"; done
-        ip route add default via "$2.1"
-        exec "$3" --base "$2.2" --count 3 --uuid-prefix "$4"' \
-        site "$2" "$3" "$lbxsim" "$4" >"$work/$1.log" 2>&1 &
-    child=$!
-    pids="$pids $child"
-    # Until the child has made its namespace, a move would leave the cable here.
-    tries=0
-    while [ "$(readlink "/proc/$child/ns/net")" = "$(readlink /proc/self/ns/net)" ]; do
-        tries=$((tries + 1))
-        [ $tries -lt 250 ] || { echo "FAIL: the site's namespace did not appear"; exit 1; }
-        sleep 0.02
-    done
-    ip link set "$2" netns "$child"
-}
+. "$(dirname "$0")/sites.sh"
 
 ip link add lbxb0 type veth peer name lbxb1
 ip addr add 10.78.0.1/24 dev lbxb0
 ip link set lbxb0 up
 site a lbx1 10.77.0 SITEA
 site b lbxb1 10.78.0 SITEB
-for log in "$work/a.log" "$work/b.log"; do
-    tries=0
-    until grep -q '^lbxsim: ' "$log"; do
-        tries=$((tries + 1))
-        [ $tries -lt 250 ] || { echo "FAIL: a site's converters did not start:"; cat "$log"; exit 1; }
-        sleep 0.02
-    done
-done
+wait_for_sites a b
 
 uuids() { "$lbxctl" discover --json --timeout 0.5 "$@" | sed 's/.*"uuid":"\([^"]*\)".*/\1/' | sort | tr '\n' ' '; }
 addresses() { "$lbxctl" discover --json --timeout 0.5 "$@" | sed 's/.*"ip":"\([^"]*\)".*/\1/' | sort | tr '\n' ' '; }
@@ -76,7 +38,7 @@ status=0
 "$lbxctl" discover --interface lbxnone --timeout 0.5 >/dev/null 2>&1 || status=$?
 check "an adapter that is not there is bad input" "$status" 2
 check "one call sets a converter on each side" \
-    "$("$lbxctl" set SITEA000002 SITEB000003 --baud 38400 --timeout 0.5 | tr -s ' ' | tr '\n' ';')" \
+    "$("$lbxctl" set SITEA000002 SITEB000003 --baud 38400 --timeout 0.5 | tr -s ' ' | sort | tr '\n' ';')" \
     "SITEA000002 10.77.0.3 set: answered;SITEB000003 10.78.0.4 set: answered;"
 check "and both sites show it" \
     "$("$lbxctl" discover --json --timeout 0.5 | grep -c '"baud":38400')" 2

@@ -127,6 +127,8 @@ void Client::receiveUntil(const QDeadlineTimer &deadline,
         while (socket.hasPendingDatagrams())
             arrived.append(socket.receiveDatagram());
         for (const QNetworkDatagram &datagram : qAsConst(arrived)) {
+            if (tap)
+                tap(datagram);
             // Replies to an IPv4 socket come from plain IPv4 addresses.
             handle(QHostAddress(datagram.senderAddress().toIPv4Address()),
                 Protocol::replyObject(datagram.data()));

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
+#include <QNetworkDatagram>
 #include <QString>
 #include <QUdpSocket>
 
@@ -108,8 +109,11 @@ public:
     // once when nothing is pending and the deadline has passed.
     void receiveUntil(const QDeadlineTimer &deadline,
         const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
+    // Sees every datagram that arrives, before it is handled (for lbxctl doctor).
+    void setTap(std::function<void(const QNetworkDatagram &)> tap) { this->tap = std::move(tap); }
     // Where a search goes: the broadcast addresses, or the hosts.
     const QList<QHostAddress> &searchDestinations() const { return destinations; }
+    quint16 localPort() const { return socket.localPort(); }
     // Datagrams sent so far.
     qint64 sentCount() const { return sent; }
 
@@ -129,6 +133,7 @@ private:
     QList<QHostAddress> destinations;
     qint64 dropsAtOpen = -1;
     qint64 sent = 0;
+    std::function<void(const QNetworkDatagram &)> tap;
 };
 
 // The adapters' directed broadcast addresses: of every IPv4 adapter that is up,

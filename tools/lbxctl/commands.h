@@ -48,4 +48,9 @@ void addOptions(CommandLine &line);
 int run(CommandLine &line);
 } // namespace Check
 
+namespace Doctor {
+void addOptions(CommandLine &line);
+int run(CommandLine &line);
+} // namespace Doctor
+
 #endif // LBXCTL_COMMANDS_H

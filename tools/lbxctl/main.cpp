@@ -25,6 +25,8 @@ const CommandEntry commands[] = {
         Apply::run},
     {"check", "Compares the converters that answer with a saved roster.", Check::addOptions,
         Check::run},
+    {"doctor", "Says why converters are missing, as far as this computer can tell.",
+        Doctor::addOptions, Doctor::run},
 };
 
 const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]

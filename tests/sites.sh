@@ -1,0 +1,55 @@
+# Sourced by the tests that build converter sites in child network namespaces
+# (inside scripts/netns-run). Needs $lbxsim and $work; collects child pids in $pids.
+
+failures=0
+check() {
+    if [ "$2" = "$3" ]; then
+        echo "PASS: $1"
+    else
+        echo "FAIL: $1: got \"$2\", expected \"$3\""
+        failures=$((failures + 1))
+    fi
+}
+
+# site NAME FAR-END SUBNET UUID-PREFIX [ROUTED-SUBNET]: the far end of the cable
+# moves into a child namespace, which starts three converters once the cable is
+# there: on SUBNET.2-4, or behind the child as a router, on ROUTED-SUBNET.2-4.
+site() {
+    unshare -n sh -c '
+        while ! ip link show "$1" >/dev/null 2>&1; do sleep 0.02; done
+        ip link set lo up
+        ip link set "$1" up
+        if [ -n "$5" ]; then
+            ip addr add "$2.2/24" dev "$1"
+            for n in 2 3 4; do ip addr add "$5.$n/32" dev lo; done
+            base=$5.2
+        else
+            for n in 2 3 4; do ip addr add "$2.$n/24" dev "$1"; done
+            base=$2.2
+        fi
+        ip route add default via "$2.1"
+        exec "$3" --base "$base" --count 3 --uuid-prefix "$4"' \
+        site "$2" "$3" "$lbxsim" "$4" "${5:-}" >"$work/$1.log" 2>&1 &
+    child=$!
+    pids="$pids $child"
+    # Until the child has made its namespace, a move would leave the cable here.
+    tries=0
+    while [ "$(readlink "/proc/$child/ns/net")" = "$(readlink /proc/self/ns/net)" ]; do
+        tries=$((tries + 1))
+        [ $tries -lt 250 ] || { echo "FAIL: the site's namespace did not appear"; exit 1; }
+        sleep 0.02
+    done
+    ip link set "$2" netns "$child"
+}
+
+# wait_for_sites NAME...: until each site's converters listen.
+wait_for_sites() {
+    for name in "$@"; do
+        tries=0
+        until grep -q ' converters on ' "$work/$name.log"; do
+            tries=$((tries + 1))
+            [ $tries -lt 250 ] || { echo "FAIL: site $name did not start:"; cat "$work/$name.log"; exit 1; }
+            sleep 0.02
+        done
+    done
+}
