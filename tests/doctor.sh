@@ -11,15 +11,8 @@
 set -eu
 lbxctl=$1
 lbxsim=$2
-work=$(mktemp -d)
-pids=""
-cleanup() {
-    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-    nft delete table inet lbxdoctor 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-. "$(dirname "$0")/sites.sh"
+. "$(dirname "$0")/shelltest.sh"
+cleanup_also() { nft delete table inet lbxdoctor 2>/dev/null || true; }
 
 ip link add lbxb0 type veth peer name lbxb1
 ip addr add 10.78.0.1/24 dev lbxb0

@@ -3,17 +3,7 @@
 # scripts/netns-run, after a build.
 set -u
 cd "$(dirname "$0")/.."
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-check() {
-    if [ "$2" = "$3" ]; then
-        echo "PASS: $1"
-    else
-        echo "FAIL: $1: got \"$2\", expected \"$3\""
-        failures=$((failures + 1))
-    fi
-}
+. tests/shelltest.sh
 
 # A simulator that cannot start is no simulator: the command must not run.
 status=0

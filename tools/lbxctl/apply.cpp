@@ -310,25 +310,12 @@ int run(CommandLine &line)
             line.isSet(QStringLiteral("dry-run")) ? Succeeded : reporter.status());
     }
 
-    QList<Answer> acknowledged;
-    client.ask(orders, [&](const Answer &answer) {
-        if (worthWaitingFor(answer))
-            acknowledged.append(answer);
-        else
-            reporter.answered(answer);
-    });
-    QList<Watch> watches;
-    for (const Answer &answer : qAsConst(acknowledged)) {
-        const Row &row = *rowAt.value(answer.address.toIPv4Address());
-        watches.append({answer.address, row.uuid, false,
-            settingsJudge(row.baud, row.plugin, !row.plugin.isEmpty())});
-    }
-    int confirmed = 0;
-    Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
-        const Answer &answer = acknowledged.at(i);
-        confirmed += result.kind == Confirmation::Confirmed ? 1 : 0;
-        reporter.confirmed(answer, before.value(answer.address.toIPv4Address()), result);
-    });
+    const int confirmed
+        = sendAndConfirm(client, orders, waitMs, before, reporter, [&](const Answer &answer) {
+              const Row &row = *rowAt.value(answer.address.toIPv4Address());
+              return Watch{answer.address, row.uuid, false,
+                  settingsJudge(row.baud, row.plugin, !row.plugin.isEmpty())};
+          });
     Output::note(QStringLiteral("%1 set, %2 confirmed, %3 unchanged, %4 missing; %5 datagrams "
                                 "sent")
                      .arg(orders.size())
@@ -341,3 +328,6 @@ int run(CommandLine &line)
 }
 
 } // namespace Apply
+
+const CommandEntry applyCommand{"apply",
+    "Sets a whole site from a plan file, and confirms each change.", Apply::addOptions, Apply::run};

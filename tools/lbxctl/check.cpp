@@ -273,3 +273,6 @@ int run(CommandLine &line)
 }
 
 } // namespace Check
+
+const CommandEntry checkCommand{"check", "Compares the converters that answer with a saved roster.",
+    Check::addOptions, Check::run};

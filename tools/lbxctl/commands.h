@@ -4,7 +4,8 @@
 class CommandLine;
 
 // One lbxctl command: its name, what it does, the options of its own, and what
-// it does with them. The table of them is in main.cpp.
+// it does with them. The table of them is in main.cpp; a new command is one
+// unit that defines its entry, and a line here and there.
 struct CommandEntry
 {
     const char *name;
@@ -13,44 +14,14 @@ struct CommandEntry
     int (*run)(CommandLine &line);
 };
 
-namespace Discover {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Discover
-
-namespace Set {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Set
-
-namespace UploadLog {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace UploadLog
-
-namespace Update {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Update
-
-namespace Factory {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Factory
-
-namespace Apply {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Apply
-
-namespace Check {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Check
-
-namespace Doctor {
-void addOptions(CommandLine &line);
-int run(CommandLine &line);
-} // namespace Doctor
+// Each command's entry, defined in the command's own unit.
+extern const CommandEntry discoverCommand;
+extern const CommandEntry setCommand;
+extern const CommandEntry uploadLogCommand;
+extern const CommandEntry updateCommand;
+extern const CommandEntry factoryCommand;
+extern const CommandEntry applyCommand;
+extern const CommandEntry checkCommand;
+extern const CommandEntry doctorCommand;
 
 #endif // LBXCTL_COMMANDS_H

@@ -120,3 +120,6 @@ int run(CommandLine &line)
 }
 
 } // namespace Discover
+
+const CommandEntry discoverCommand{
+    "discover", "Lists the converters that answer a search.", Discover::addOptions, Discover::run};

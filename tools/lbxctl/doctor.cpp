@@ -235,3 +235,7 @@ int run(CommandLine &line)
 }
 
 } // namespace Doctor
+
+const CommandEntry doctorCommand{"doctor",
+    "Says why converters are missing, as far as this computer can tell.", Doctor::addOptions,
+    Doctor::run};

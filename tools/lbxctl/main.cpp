@@ -13,20 +13,15 @@
 
 namespace {
 
-const CommandEntry commands[] = {
-    {"discover", "Lists the converters that answer a search.", Discover::addOptions, Discover::run},
-    {"set", "Sets baud rate and protocol plug-in of the targets.", Set::addOptions, Set::run},
-    {"upload-log", "Asks the targets to upload their log.", UploadLog::addOptions, UploadLog::run},
-    {"update", "Asks the targets to look for an application update.", Update::addOptions,
-        Update::run},
-    {"factory", "Returns the targets to factory settings; their configuration and data are lost.",
-        Factory::addOptions, Factory::run},
-    {"apply", "Sets a whole site from a plan file, and confirms each change.", Apply::addOptions,
-        Apply::run},
-    {"check", "Compares the converters that answer with a saved roster.", Check::addOptions,
-        Check::run},
-    {"doctor", "Says why converters are missing, as far as this computer can tell.",
-        Doctor::addOptions, Doctor::run},
+const CommandEntry *const commands[] = {
+    &discoverCommand,
+    &setCommand,
+    &uploadLogCommand,
+    &updateCommand,
+    &factoryCommand,
+    &applyCommand,
+    &checkCommand,
+    &doctorCommand,
 };
 
 const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]
@@ -51,9 +46,9 @@ before anything is sent; 130 when interrupted.
 void printOverview(std::FILE *to)
 {
     QByteArray list;
-    for (const CommandEntry &command : commands)
-        list += QByteArray("  ") + QByteArray(command.name).leftJustified(12) + "  "
-            + command.summary + '\n';
+    for (const CommandEntry *command : commands)
+        list += QByteArray("  ") + QByteArray(command->name).leftJustified(12) + "  "
+            + command->summary + '\n';
     std::fprintf(to, overview, list.constData());
 }
 
@@ -86,15 +81,15 @@ int main(int argc, char *argv[])
         std::printf("lbxctl %s\n", LBX_VERSION);
         return Succeeded;
     }
-    for (const CommandEntry &command : commands) {
-        if (first != QLatin1String(command.name))
+    for (const CommandEntry *command : commands) {
+        if (first != QLatin1String(command->name))
             continue;
-        CommandLine line(first, QString::fromUtf8(command.summary));
-        command.addOptions(line);
+        CommandLine line(first, QString::fromUtf8(command->summary));
+        command->addOptions(line);
         line.process(arguments.mid(1));
 
         std::signal(SIGINT, onInterrupt);
-        return command.run(line);
+        return command->run(line);
     }
     refuse(QStringLiteral("unknown command \"%1\"; see lbxctl --help").arg(Output::escaped(first)));
 }

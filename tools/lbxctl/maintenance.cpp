@@ -36,6 +36,9 @@ int run(CommandLine &line)
 
 } // namespace UploadLog
 
+const CommandEntry uploadLogCommand{
+    "upload-log", "Asks the targets to upload their log.", UploadLog::addOptions, UploadLog::run};
+
 namespace Update {
 
 void addOptions(CommandLine &line)
@@ -50,6 +53,9 @@ int run(CommandLine &line)
 }
 
 } // namespace Update
+
+const CommandEntry updateCommand{"update", "Asks the targets to look for an application update.",
+    Update::addOptions, Update::run};
 
 namespace Factory {
 
@@ -74,3 +80,7 @@ int run(CommandLine &line)
 }
 
 } // namespace Factory
+
+const CommandEntry factoryCommand{"factory",
+    "Returns the targets to factory settings; their configuration and data are lost.",
+    Factory::addOptions, Factory::run};

@@ -77,3 +77,6 @@ int run(CommandLine &line)
 }
 
 } // namespace Set
+
+const CommandEntry setCommand{
+    "set", "Sets baud rate and protocol plug-in of the targets.", Set::addOptions, Set::run};

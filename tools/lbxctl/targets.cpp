@@ -202,6 +202,29 @@ QHash<quint32, QJsonObject> recordsOf(
     return records;
 }
 
+int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitMs,
+    const QHash<quint32, QJsonObject> &before, Reporter &reporter,
+    const std::function<Watch(const Answer &)> &watchFor)
+{
+    QList<Answer> acknowledged;
+    client.ask(orders, [&](const Answer &answer) {
+        if (worthWaitingFor(answer))
+            acknowledged.append(answer);
+        else
+            reporter.answered(answer);
+    });
+    QList<Watch> watches;
+    for (const Answer &answer : qAsConst(acknowledged))
+        watches.append(watchFor(answer));
+    int confirmed = 0;
+    Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
+        const Answer &answer = acknowledged.at(i);
+        confirmed += result.kind == Confirmation::Confirmed ? 1 : 0;
+        reporter.confirmed(answer, before.value(answer.address.toIPv4Address()), result);
+    });
+    return confirmed;
+}
+
 void warnOfDrops(const Client &client)
 {
     const qint64 dropped = client.droppedDatagrams();
@@ -290,22 +313,13 @@ int sendToTargets(CommandLine &line, const Client::Command &command, const WaitS
     const QHash<quint32, QJsonObject> before = recordsOf(client, addresses, found);
     for (auto record = before.cbegin(); record != before.cend(); ++record)
         reporter.learn(QHostAddress(record.key()), Protocol::uuidText(*record));
-    QList<Answer> acknowledged;
-    client.ask(addresses, command, [&](const Answer &answer) {
-        if (worthWaitingFor(answer))
-            acknowledged.append(answer);
-        else
-            reporter.answered(answer);
-    });
-    QList<Watch> watches;
-    for (const Answer &answer : qAsConst(acknowledged)) {
+    QList<Client::Order> orders;
+    for (const QHostAddress &address : qAsConst(addresses))
+        orders.append({address, command});
+    sendAndConfirm(client, orders, waitMs, before, reporter, [&](const Answer &answer) {
         const QJsonObject record = before.value(answer.address.toIPv4Address());
-        watches.append(
-            {answer.address, Protocol::uuidText(record), wait->mayMove, wait->judgeFor(record)});
-    }
-    Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
-        const Answer &answer = acknowledged.at(i);
-        reporter.confirmed(answer, before.value(answer.address.toIPv4Address()), result);
+        return Watch{
+            answer.address, Protocol::uuidText(record), wait->mayMove, wait->judgeFor(record)};
     });
     warnOfDrops(client);
     return Output::finish(reporter.status());

@@ -58,6 +58,13 @@ bool worthWaitingFor(const Answer &answer);
 QHash<quint32, QJsonObject> recordsOf(
     Client &client, const QList<QHostAddress> &addresses, const QList<Converter> &found);
 
+// Sends each order, then waits for each converter that acknowledged (or fell
+// silent as if restarting) to come back, watched as watchFor says; reports
+// every outcome. Returns how many were confirmed.
+int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitMs,
+    const QHash<quint32, QJsonObject> &before, Reporter &reporter,
+    const std::function<Watch(const Answer &)> &watchFor);
+
 void warnOfDrops(const Client &client);
 
 // Sends one command to exactly the converters the command line names (searching

@@ -1,5 +1,17 @@
-# Sourced by the tests that build converter sites in child network namespaces
-# (inside scripts/netns-run). Needs $lbxsim and $work; collects child pids in $pids.
+# Sourced by the shell tests: a work folder ($work), the pids of what they start
+# ($pids), stopped at exit along with what cleanup_also undoes, check(), and
+# converter sites in child network namespaces (inside scripts/netns-run; site()
+# needs $lbxsim).
+
+work=$(mktemp -d)
+pids=""
+cleanup_also() { :; }
+cleanup() {
+    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+    cleanup_also
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
 failures=0
 check() {
