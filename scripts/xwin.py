@@ -146,6 +146,15 @@ class Display:
         x, y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
         _x11.XTranslateCoordinates(self.dpy, window, root, 0, 0, ctypes.byref(x), ctypes.byref(y),
                                    ctypes.byref(child))
+        # Only what lies on the screen can be read.
+        screen = _WindowAttributes()
+        _x11.XGetWindowAttributes(self.dpy, root, ctypes.byref(screen))
+        if x.value < 0:
+            width, x.value = width + x.value, 0
+        if y.value < 0:
+            height, y.value = height + y.value, 0
+        width = min(width, screen.width - x.value)
+        height = min(height, screen.height - y.value)
         image = _x11.XGetImage(self.dpy, root, x.value, y.value, width, height, _ALL_PLANES,
                                _Z_PIXMAP)
         if not image or image.contents.bits_per_pixel != 32:
