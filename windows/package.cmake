@@ -35,6 +35,8 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\\\lbxconfig.exe)
 set(CPACK_NSIS_DISPLAY_NAME LBXConfig)
 set(CPACK_NSIS_PACKAGE_NAME LBXConfig)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit installer for the 64-bit programs: it runs wherever they run.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # The converters answer to the port the request left from: let UDP in to the
 # two programs that ask them, and take the rules away on uninstall.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
