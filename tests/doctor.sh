@@ -4,6 +4,7 @@
 #   site A behind lbx0: converters on 10.77.0.2-4;
 #   lbxb0 (10.78.0.1/24): an adapter with no converters behind it;
 #   lbxd0 (10.99.0.1/24): an adapter that is down;
+#   lbxl0 (169.254.7.7/16): an adapter that got no address from DHCP;
 #   lbxr0 (10.79.0.1/24): a router to converters on 10.80.0.2-4, in no local subnet;
 # then a host that answers rubbish, and replies dropped by an nftables rule.
 #
@@ -20,6 +21,10 @@ ip link set lbxb0 up
 ip link set lbxb1 up
 ip link add lbxd0 type veth peer name lbxd1
 ip addr add 10.99.0.1/24 dev lbxd0
+ip link add lbxl0 type veth peer name lbxl1
+ip addr add 169.254.7.7/16 dev lbxl0
+ip link set lbxl0 up
+ip link set lbxl1 up
 ip link add lbxr0 type veth peer name lbxr1
 ip addr add 10.79.0.1/24 dev lbxr0
 ip link set lbxr0 up
@@ -33,8 +38,10 @@ has() { grep -qF -- "$1" "$work/doctor" && echo yes || { cat "$work/doctor" >&2;
 
 doctor
 check "the adapters are listed, down ones too" \
-    "$(grep -c '^  lbx[bdr0]0* *10\.' "$work/doctor")" 4
+    "$(grep -c '^  lbx[bdlr0]0* *1[06]' "$work/doctor")" 5
 check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes
+check "an adapter with only a link-local address" \
+    "$(has 'adapter lbxl0 has only a link-local address (169.254.7.7)')" yes
 check "an adapter with no converters behind it" \
     "$(has 'no converter answered through adapter lbxb0 (10.78.0.1/24)')" yes
 check "answers are counted per adapter" "$(has 'through lbx0 (10.77.0.1): 6 datagrams')" yes

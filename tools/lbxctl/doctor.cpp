@@ -202,11 +202,6 @@ int run(CommandLine &line)
                                     "another program answers on the converters' port, or a host "
                                     "sends rubbish")
                          .arg(notJson + namedTwice + unknownAck));
-    if (dropped > 0)
-        hints.append(QStringLiteral("the system dropped %1 datagrams: raise net.core.rmem_max "
-                                    "(sysctl -w net.core.rmem_max=4194304)")
-                         .arg(dropped));
-
     for (const Converter &converter : found) {
         if (!inLocalSubnet(list, converter.address))
             hints.append(QStringLiteral("%1 at %2 lies in no local subnet: it is reached through a "
