@@ -117,7 +117,7 @@ void Client::search()
         send(Protocol::infoRequest, to);
 }
 
-void Client::receiveUntil(const QDeadlineTimer &deadline,
+void Client::receiveUntil(QDeadlineTimer deadline,
     const std::function<void(const QHostAddress &, const QJsonObject &)> &handle)
 {
     for (;;) {

@@ -107,7 +107,7 @@ public:
     // Hands each datagram that arrives to handle() until the deadline passes or
     // an interrupt comes; returns as soon as some have been handled, and at
     // once when nothing is pending and the deadline has passed.
-    void receiveUntil(const QDeadlineTimer &deadline,
+    void receiveUntil(QDeadlineTimer deadline,
         const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
     // Sees every datagram that arrives, before it is handled (for lbxctl doctor).
     void setTap(std::function<void(const QNetworkDatagram &)> tap) { this->tap = std::move(tap); }

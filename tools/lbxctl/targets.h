@@ -30,7 +30,7 @@ public:
     void confirmed(const Answer &answer, const QJsonObject &before, const Confirmation &result);
     // A line of its own about a converter (apply's plan).
     void plan(const QHostAddress &address, const QString &uuid, const QString &text,
-        const QJsonObject &json);
+        const QJsonObject &object);
 
     int status() const { return worst; }
     // The uuid of the converter at an address, where no search told it.

@@ -139,7 +139,7 @@ int main(int argc, char *argv[])
     const QStringList uuids = parser.values(uuid);
     for (const QString &text : uuids) {
         const int equals = text.indexOf(QLatin1Char('='));
-        const int n = text.left(equals).toInt(&ok);
+        const int n = text.leftRef(equals).toInt(&ok);
         if (equals < 0 || !ok || n < 1 || n > options.count)
             fail(QStringLiteral("--uuid takes N=TEXT with N from 1 to %1, not \"%2\"")
                      .arg(options.count)
@@ -174,5 +174,5 @@ int main(int argc, char *argv[])
     QString error;
     if (!simulator.start(&error))
         fail(error, 1);
-    return app.exec();
+    return QCoreApplication::exec();
 }
