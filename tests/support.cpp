@@ -4,10 +4,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QEvent>
-#include <QMessageBox>
 #include <QNetworkDatagram>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -15,86 +12,64 @@
 
 namespace {
 
-constexpr quint16 converterPort = 12166;
 DebugLines *activeLines = nullptr;
 QtMessageHandler previousHandler = nullptr;
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtDebugMsg && activeLines) {
-        activeLines->lines.append({message, QString::fromUtf8(context.file), context.line,
-            QString::fromUtf8(context.function), QString::fromUtf8(context.category)});
-    }
-    if (type == QtDebugMsg)
-        return;
-    if (previousHandler)
+    if (type == QtDebugMsg && activeLines)
+        activeLines->lines.append({message, context.line, QString::fromUtf8(context.function)});
+    else if (type != QtDebugMsg && previousHandler)
         previousHandler(type, context, message);
-    else
+    else if (type != QtDebugMsg)
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 void bindOrFail(QUdpSocket &socket, const QHostAddress &address)
 {
-    if (!socket.bind(
-            address, converterPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
-        qFatal("cannot bind %s:%d: %s", qPrintable(address.toString()), converterPort,
+    if (!socket.bind(address, 12166, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        qFatal("cannot bind %s:12166: %s", qPrintable(address.toString()),
             qPrintable(socket.errorString()));
-    }
 }
 
-QList<Received> readAll(QUdpSocket &socket)
+bool waitFor(const std::function<bool()> &done)
 {
-    QList<Received> received;
-    while (socket.hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = socket.receiveDatagram();
-        received.append(
-            {datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort())});
-    }
-    return received;
+    return QTest::qWaitFor(done, 5000);
 }
 
 } // namespace
 
-FakeConverters::FakeConverters(int count, int firstHost)
+FakeConverters::FakeConverters(int count)
     : unicastLogs(count)
-    , firstHost(firstHost)
 {
     bindOrFail(broadcastSocket, QHostAddress::AnyIPv4);
     connect(&broadcastSocket, &QUdpSocket::readyRead, this, [this] {
-        const QList<Received> requests = readAll(broadcastSocket);
-        broadcastLog.append(requests);
-        heard(requests, -1);
+        heard(broadcastSocket, -1);
     });
     for (int n = 0; n < count; ++n) {
         sockets.push_back(std::make_unique<QUdpSocket>());
         QUdpSocket &socket = *sockets.back();
-        bindOrFail(socket, address(n));
+        bindOrFail(socket, QHostAddress(QStringLiteral("127.0.0.%1").arg(n + 2)));
         connect(&socket, &QUdpSocket::readyRead, this, [this, n, &socket] {
-            const QList<Received> requests = readAll(socket);
-            unicastLogs[n].append(requests);
-            heard(requests, n);
+            heard(socket, n);
         });
     }
 }
 
-void FakeConverters::heard(const QList<Received> &requests, int converter)
+void FakeConverters::heard(QUdpSocket &socket, int converter)
 {
-    if (!answer)
-        return;
-    for (const Received &request : requests) {
-        for (int n = 0; n < int(sockets.size()); ++n) {
-            if (converter >= 0 && n != converter)
-                continue;
-            const QByteArray reply = answer(n, request.bytes);
+    while (socket.hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket.receiveDatagram();
+        const Received request{
+            datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort())};
+        (converter < 0 ? broadcastLog : unicastLogs[converter]).append(request);
+        for (int n = 0; answer && n < int(sockets.size()); ++n) {
+            const QByteArray reply
+                = converter < 0 || n == converter ? answer(n, request.bytes) : QByteArray();
             if (!reply.isEmpty())
                 sockets[n]->writeDatagram(reply, request.from, request.fromPort);
         }
     }
-}
-
-QHostAddress FakeConverters::address(int converter) const
-{
-    return QHostAddress(QStringLiteral("127.0.0.%1").arg(firstHost + converter));
 }
 
 int FakeConverters::unicastTotal() const
@@ -105,31 +80,28 @@ int FakeConverters::unicastTotal() const
     return total;
 }
 
-bool FakeConverters::waitForBroadcast(int count, int timeoutMs)
+bool FakeConverters::waitForBroadcast(int count)
 {
-    return QTest::qWaitFor(
-        [&] {
-            return broadcastLog.size() >= count;
-        },
-        timeoutMs);
+    return waitFor([&] {
+        return broadcastLog.size() >= count;
+    });
 }
 
 void FakeConverters::send(int converter, const QByteArray &bytes)
 {
-    if (sockets[converter]->writeDatagram(bytes, toolAddress(), toolPort()) != bytes.size())
-        qFatal("a converter could not send %d bytes: %s", int(bytes.size()),
-            qPrintable(sockets[converter]->errorString()));
+    const Received &tool = broadcastLog.constLast();
+    if (sockets[converter]->writeDatagram(bytes, tool.from, tool.fromPort) != bytes.size())
+        qFatal("a converter could not send %d bytes", int(bytes.size()));
 }
 
-void FakeConverters::sendInfo(int converter, const QString &uuid, const QString &extraMembers)
+void FakeConverters::sendInfo(int converter, const QString &uuid)
 {
-    QString arg = QString::fromUtf8(R"("uuid":"%1","romVersion":"1.0.%2","appVersion":2.%2,)"
-                                    R"("baud":9600,"pluginName":"OvUdp485")")
-                      .arg(uuid)
-                      .arg(converter);
-    if (!extraMembers.isEmpty())
-        arg += QLatin1Char(',') + extraMembers;
-    send(converter, QString::fromUtf8(R"({"ack":"lbx.info","arg":{%1}})").arg(arg).toUtf8());
+    send(converter,
+        QStringLiteral(R"({"ack":"lbx.info","arg":{"uuid":"%1","romVersion":"1.0.%2",)"
+                       R"("appVersion":2.%2,"baud":9600,"pluginName":"OvUdp485"}})")
+            .arg(uuid)
+            .arg(converter)
+            .toUtf8());
 }
 
 DebugLines::DebugLines()
@@ -142,14 +114,6 @@ DebugLines::~DebugLines()
 {
     qInstallMessageHandler(previousHandler);
     activeLines = nullptr;
-}
-
-QStringList DebugLines::messages() const
-{
-    QStringList all;
-    for (const DebugLine &line : lines)
-        all.append(line.message);
-    return all;
 }
 
 QList<DebugLine> DebugLines::withWord(const QString &word) const
@@ -176,13 +140,6 @@ BoxCatcher::Answer BoxCatcher::escape()
     };
 }
 
-BoxCatcher::Answer BoxCatcher::closeButton()
-{
-    return [](QMessageBox *box, int) {
-        box->close();
-    };
-}
-
 BoxCatcher::BoxCatcher(Answer answer)
     : answer(std::move(answer))
 {
@@ -194,15 +151,6 @@ BoxCatcher::~BoxCatcher()
     qApp->removeEventFilter(this);
 }
 
-bool BoxCatcher::escapeTopBox()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box)
-        return false;
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-}
-
 bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
 {
     auto *box = qobject_cast<QMessageBox *>(watched);
@@ -210,8 +158,7 @@ bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
         return false;
     if (event->type() == QEvent::Show) {
         const int number = boxes.size();
-        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget(),
-            box->standardButtons()});
+        boxes.append({box->windowTitle(), box->text(), box->standardButtons()});
         most = qMax(most, ++open);
         if (answer)
             QTimer::singleShot(0, box, [this, box, number] {
@@ -245,13 +192,10 @@ SimulatorProcess::SimulatorProcess(const QStringList &arguments)
     });
     process.start(QStringLiteral(LBXSIM_PATH), arguments);
     // Its ready line; an error line or an early exit is not.
-    [[maybe_unused]] const bool ended = QTest::qWaitFor(
-        [&] {
-            return output().contains(QStringLiteral(" converters on "))
-                || process.state() == QProcess::NotRunning;
-        },
-        5000);
-    ready = output().contains(QStringLiteral(" converters on "));
+    waitFor([&] {
+        return said.contains(" converters on ") || process.state() == QProcess::NotRunning;
+    });
+    ready = said.contains(" converters on ");
 }
 
 SimulatorProcess::~SimulatorProcess()
@@ -260,11 +204,9 @@ SimulatorProcess::~SimulatorProcess()
     process.waitForFinished();
 }
 
-bool SimulatorProcess::waitForOutput(const QString &text, int timeoutMs)
+bool SimulatorProcess::waitForOutput(const QString &text)
 {
-    return QTest::qWaitFor(
-        [&] {
-            return output().contains(text);
-        },
-        timeoutMs);
+    return waitFor([&] {
+        return output().contains(text);
+    });
 }

@@ -1,359 +1,417 @@
-// The window as a technician meets it, before any converter has answered.
+// The technician at the window: the search, the list of converters that answer,
+// the detail view, the commands and the boxes that answers open, with the debug
+// lines each step leaves. The test plays three converters on real sockets.
 
 #include "lbxform.h"
 #include "support.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QNetworkDatagram>
+#include <QProcess>
 #include <QPushButton>
-#include <QSpacerItem>
 #include <QTest>
+#include <QTimer>
 
-namespace {
-
-const QString aboutText
-    = QString::fromUtf8("Orvane485网络协议转换器\n接线:\n"
-                        "第三方主机-->485-->协议转换器-->网络-->路由器-->音乐设备 \n\n"
-                        "485端支持的协议:\n1.Orvane老的网络字节协议\n2.新的JSON网络协议,\n"
-                        "3.老的485协议(不支持选曲命令)\n\n具体协议请参考最新的Orvane协议文档.");
-
-QString textOf(QObject *object)
-{
-    if (auto *label = qobject_cast<QLabel *>(object))
-        return label->text();
-    if (auto *button = qobject_cast<QAbstractButton *>(object))
-        return button->text();
-    if (auto *group = qobject_cast<QGroupBox *>(object))
-        return group->title();
-    return QStringLiteral("<no text>");
-}
-
-QStringList itemsOf(QComboBox *box)
-{
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i)
-        items.append(box->itemText(i));
-    return items;
-}
-
-} // namespace
+Q_DECLARE_METATYPE(BoxCatcher::Answer)
 
 class WindowTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init() { form = std::make_unique<LBXForm>(); }
-    void cleanup() { form.reset(); }
-
-    void captions_data();
-    void captions();
-    void fixedLists();
-    void aboutText();
-    void nothingSelectableBeforeAnswers();
-    void windowIdentity();
-    void onlySearchIsASlot();
-    void boxLayoutRows_data();
-    void boxLayoutRows();
-    void configGrid_data();
-    void configGrid();
-    void spacers_data();
-    void spacers();
-    void sizePolicies_data();
-    void sizePolicies();
-    void focusFollowsCreationOrder();
-    void formKeepsAGivenObjectName();
+    void init();
+    void cleanup();
+    void searchAtStartAndOnEachClick();
+    void threeConvertersAnswer();
+    void commandGoesToTheSelectedConverterOnly_data();
+    void commandGoesToTheSelectedConverterOnly();
+    void factoryResetNotConfirmed_data();
+    void factoryResetNotConfirmed();
+    void newConverterWhileTheConfirmationIsOpen();
+    void commandToAnUnreadableAddressIsNotSent();
+    void replyOpensItsBox_data();
+    void replyOpensItsBox();
+    void repliesAreHeardWhileABoxIsOpen();
+    void floodOfReplies();
 
 private:
+    QComboBox *box(const char *name) const { return widget<QComboBox>(form.get(), name); }
+    QPushButton *button(const char *name) const { return widget<QPushButton>(form.get(), name); }
+    QString label(const char *name) const { return widget<QLabel>(form.get(), name)->text(); }
+    bool enabled() const;
+    // Two converters answer, and the technician picks the second one.
+    void listTwoAndPickTheSecond();
+    int received() const { return debug->withWord(QStringLiteral("onRecvData")).size(); }
+
+    std::unique_ptr<DebugLines> debug;
+    std::unique_ptr<FakeConverters> converters;
     std::unique_ptr<LBXForm> form;
 };
 
-void WindowTest::captions_data()
+void WindowTest::init()
 {
-    QTest::addColumn<QString>("name");
+    debug = std::make_unique<DebugLines>();
+    converters = std::make_unique<FakeConverters>(3);
+    form = std::make_unique<LBXForm>();
+    form->show();
+    QVERIFY(converters->waitForBroadcast());
+}
+
+void WindowTest::cleanup()
+{
+    form.reset();
+    converters.reset();
+    debug.reset();
+}
+
+bool WindowTest::enabled() const
+{
+    const bool config = widget<QGroupBox>(form.get(), "configGroup")->isEnabled();
+    const bool system = widget<QGroupBox>(form.get(), "systemGroup")->isEnabled();
+    return config && system;
+}
+
+void WindowTest::listTwoAndPickTheSecond()
+{
+    converters->send(0, R"({"ack":"lbx.info","arg":{"uuid":"first","baud":9600}})");
+    converters->send(1, R"({"ack":"lbx.info","arg":{"uuid":"second","baud":9600}})");
+    QTRY_COMPARE(box("uuidBox")->count(), 2);
+    pickEntry(box("uuidBox"), 1);
+    debug->lines.clear();
+}
+
+void WindowTest::searchAtStartAndOnEachClick()
+{
+    QCOMPARE(converters->broadcasts().constFirst().bytes, QByteArray(R"({"call":"lbx.info"})"));
+    // This computer's address on the sandbox's adapter.
+    QCOMPARE(label("ip"), QStringLiteral("10.77.0.1"));
+    QCOMPARE(debug->lines.size(), 2);
+    const DebugLine search = debug->lines.at(0);
+    QCOMPARE(search.message, QStringLiteral("search"));
+    QCOMPARE(search.line, 61);
+    QCOMPARE(search.function, QStringLiteral("void LBXForm::search()"));
+    const DebugLine send = debug->lines.at(1);
+    QCOMPARE(send.message,
+        QStringLiteral(R"(sendData "{\"call\":\"lbx.info\"}" "255.255.255.255" 12166)"));
+    QCOMPARE(send.line, 126);
+    QCOMPARE(send.function,
+        QStringLiteral("void LBXForm::sendData(const QByteArray&, const QHostAddress&, quint16)"));
+
+    converters->sendInfo(0, QStringLiteral("A"));
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
+    QVERIFY(enabled());
+    QTest::mouseClick(button("searchBtn"), Qt::LeftButton);
+    // At once, before any converter has answered again.
+    QCOMPARE(box("uuidBox")->count(), 0);
+    QVERIFY(!enabled());
+    QCOMPARE(label("macLabel"), QString());
+    QVERIFY(converters->waitForBroadcast(2));
+    // A datagram sent on loopback is queued for its listener before sendto()
+    // returns: any further request would be counted here already.
+    QCOMPARE(converters->broadcasts().size(), 2);
+    QCOMPARE(converters->unicastTotal(), 0);
+}
+
+// Sent back to back, with rubbish between them: every datagram is logged in
+// arrival order, and only the info replies are listed, each uuid once.
+void WindowTest::threeConvertersAnswer()
+{
+    QVERIFY(!enabled());
+    const QList<QByteArray> datagrams = {
+        R"({"ack":"lbx.info","arg":{"uuid":"B","ip":"1.2.3.4","appVersion":2.5,"romVersion":"r"}})",
+        "not JSON",
+        "",
+        R"({"ack":"lbx.info","arg":{"uuid":"A"}})",
+        R"({"ack":"lbx.info","arg":{"uuid":"B","appVersion":2.6,"romVersion":"s","ip":"9.9.9.9"}})",
+    };
+    debug->lines.clear();
+    for (int n = 0; n < datagrams.size(); ++n)
+        converters->send(n % 3, datagrams.at(n));
+    QTRY_COMPARE(received(), 4);
+    QVERIFY(box("uuidBox")->view()->isVisible());
+    QCOMPARE(box("uuidBox")->count(), 2);
+    QCOMPARE(box("uuidBox")->itemText(0), QStringLiteral("B"));
+    QCOMPARE(box("uuidBox")->itemText(1), QStringLiteral("A"));
+    QVERIFY(enabled());
+    // The later answer for B counts, with the address it came from, not its own.
+    QCOMPARE(label("macLabel"), QStringLiteral("B"));
+    QCOMPARE(label("ipLabel"), QStringLiteral("127.0.0.3"));
+    QCOMPARE(label("versionLabel"), QStringLiteral("2.6(s)"));
+
+    QStringList messages;
+    for (const DebugLine &line : qAsConst(debug->lines)) {
+        messages.append(line.message);
+        QCOMPARE(line.line, line.message.startsWith(QStringLiteral("onRecvData")) ? 138 : 145);
+        QCOMPARE(line.function, QStringLiteral("void LBXForm::onRecvData()"));
+    }
+    // An info reply's arg is logged as the converter sent it, its "ip" too.
+    QCOMPARE(messages,
+        QStringList({R"(onRecvData "{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"B\",\"ip\":\"1.2.3.4\",)"
+                     R"(\"appVersion\":2.5,\"romVersion\":\"r\"}}")",
+            R"(QJsonObject({"appVersion":2.5,"ip":"1.2.3.4","romVersion":"r","uuid":"B"}))",
+            R"(onRecvData "not JSON")",
+            R"(onRecvData "{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"A\"}}")",
+            R"(QJsonObject({"uuid":"A"}))",
+            R"(onRecvData "{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"B\",\"appVersion\":2.6,\"romVersion\":\"s\",\"ip\":\"9.9.9.9\"}}")",
+            R"(QJsonObject({"appVersion":2.6,"ip":"9.9.9.9","romVersion":"s","uuid":"B"}))"}));
+}
+
+void WindowTest::commandGoesToTheSelectedConverterOnly_data()
+{
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("plugin");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("function"); // of the first debug line, and its line
+    QTest::addColumn<int>("line");
+    QTest::newRow("apply 4800, network bytes")
+        << "configBtn" << 0 << 0
+        << QByteArray(R"({"arg":{"baud":4800,"pluginName":"OvUdp485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 115200, JSON")
+        << "configBtn" << 4 << 2
+        << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 38400, other")
+        << "configBtn" << 3 << 4
+        << QByteArray(R"({"arg":{"baud":38400,"pluginName":""},"call":"lbx.set"})") << "config"
+        << 120;
+    QTest::newRow("upload log") << "uploadLogBtn" << 0 << 0
+                                << QByteArray(R"({"call":"lbx.uploadLog"})") << "uploadLog" << 80;
+    QTest::newRow("update") << "updateBtn" << 0 << 0 << QByteArray(R"({"call":"lbx.update"})")
+                            << "updateApp" << 73;
+    QTest::newRow("factory reset, Yes")
+        << "factoryBtn" << 0 << 0 << QByteArray(R"({"call":"lbx.factory"})") << "factory" << 87;
+}
+
+void WindowTest::commandGoesToTheSelectedConverterOnly()
+{
+    QFETCH(QString, buttonName);
+    QFETCH(int, baud);
+    QFETCH(int, plugin);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, function);
+    listTwoAndPickTheSecond();
+    box("baudBox")->setCurrentIndex(baud);
+    box("pluginBox")->setCurrentIndex(plugin);
+    BoxCatcher boxes(BoxCatcher::press(QMessageBox::Yes));
+    QTest::mouseClick(button(qPrintable(buttonName)), Qt::LeftButton);
+
+    QTRY_COMPARE(converters->unicasts(1).size(), 1);
+    QCOMPARE(converters->unicasts(1).constFirst().bytes, datagram);
+    QCOMPARE(converters->unicasts(0).size() + converters->broadcasts().size(), 1);
+    // The set request is logged as the object it is, which prints as its datagram.
+    const DebugLine first = debug->lines.constFirst();
+    QCOMPARE(first.message,
+        function == QLatin1String("config")
+            ? QStringLiteral("config QJsonObject(%1)").arg(QString::fromUtf8(datagram))
+            : function);
+    QTEST(first.line, "line");
+    QCOMPARE(first.function, QStringLiteral("void LBXForm::%1()").arg(function));
+    const QList<DebugLine> sent = debug->withWord(QStringLiteral("sendData"));
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.constFirst().message,
+        QStringLiteral("sendData \"%1\" \"127.0.0.3\" 12166")
+            .arg(QString::fromUtf8(datagram).replace(QLatin1Char('"'), QStringLiteral("\\\""))));
+}
+
+void WindowTest::factoryResetNotConfirmed_data()
+{
+    QTest::addColumn<BoxCatcher::Answer>("answer");
+    QTest::newRow("No") << BoxCatcher::press(QMessageBox::No);
+    QTest::newRow("Escape") << BoxCatcher::escape();
+    QTest::newRow("close button") << BoxCatcher::Answer([](QMessageBox *box, int) {
+        box->close();
+    });
+    // A technician dismissing boxes with Return must not wipe a converter.
+    QTest::newRow("Return") << BoxCatcher::Answer([](QMessageBox *box, int) {
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+}
+
+void WindowTest::factoryResetNotConfirmed()
+{
+    QFETCH(BoxCatcher::Answer, answer);
+    listTwoAndPickTheSecond();
+    BoxCatcher boxes(answer);
+    QTest::mouseClick(button("factoryBtn"), Qt::LeftButton);
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes.constFirst().title, QString::fromUtf8("恢复出厂"));
+    QCOMPARE(boxes.boxes.constFirst().text,
+        QString::fromUtf8("确定恢复出厂吗,保存配置和数据都会丢失!!"));
+    QCOMPARE(boxes.boxes.constFirst().buttons, QMessageBox::Yes | QMessageBox::No);
+    // The click has returned: a request would have been sent by now.
+    QCOMPARE(debug->lines.size(), 1);
+    QCOMPARE(converters->unicastTotal(), 0);
+}
+
+// The list does not open over the confirmation, where it would take the keys
+// meant for the box; the converter counts that the selection names on Yes.
+void WindowTest::newConverterWhileTheConfirmationIsOpen()
+{
+    listTwoAndPickTheSecond();
+    BoxCatcher boxes(BoxCatcher::leaveOpen());
+    bool listOpened = true, listed = false;
+    boxes.setAnswer([&](QMessageBox *confirmation, int) {
+        converters->send(2, R"({"ack":"lbx.info","arg":{"uuid":"third"}})");
+        converters->send(0, R"({"ack":"lbx.info","arg":{"uuid":"second"}})");
+        listed = QTest::qWaitFor([&] {
+            return box("uuidBox")->count() == 3 && received() == 2;
+        });
+        listOpened = box("uuidBox")->view()->isVisible();
+        box("uuidBox")->hidePopup();
+        confirmation->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(button("factoryBtn"), Qt::LeftButton);
+    QVERIFY(listed);
+    QVERIFY(!listOpened);
+    QCOMPARE(box("uuidBox")->currentText(), QStringLiteral("second"));
+    QCOMPARE(boxes.boxes.size(), 1);
+    QTRY_COMPARE(converters->unicasts(0).size(), 1);
+    QCOMPARE(converters->unicasts(1).size(), 0);
+}
+
+// A converter answering from an IPv6 address is listed with an address text
+// that reads as no address ("fd00::abcd" gives "abcd"): nothing is sent to it.
+void WindowTest::commandToAnUnreadableAddressIsNotSent()
+{
+    QProcess ip;
+    ip.start(
+        QStringLiteral("ip"), {"-6", "addr", "replace", "fd00::abcd/128", "dev", "lo", "nodad"});
+    if (!ip.waitForFinished() || ip.exitCode() != 0)
+        QSKIP("this sandbox has no IPv6 on lo to answer from");
+    QUdpSocket ipv6Converter;
+    QVERIFY(ipv6Converter.bind(QHostAddress(QStringLiteral("fd00::abcd")), 12166));
+    // Where the null address lands on a dual-stack socket: this computer.
+    QUdpSocket thisComputer;
+    QVERIFY(thisComputer.bind(QHostAddress::LocalHostIPv6, 12166));
+    ipv6Converter.writeDatagram(R"({"ack":"lbx.info","arg":{"uuid":"six"}})",
+        QHostAddress::LocalHostIPv6, converters->toolPort());
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
+    QCOMPARE(label("ipLabel"), QStringLiteral("abcd"));
+
+    debug->lines.clear();
+    BoxCatcher boxes(BoxCatcher::press(QMessageBox::Yes));
+    for (const char *name : {"uploadLogBtn", "updateBtn", "configBtn", "factoryBtn"})
+        QTest::mouseClick(button(name), Qt::LeftButton);
+    const QList<DebugLine> sent = debug->withWord(QStringLiteral("sendData"));
+    QCOMPARE(sent.size(), 4);
+    for (const DebugLine &line : sent)
+        QVERIFY2(line.message.endsWith(QStringLiteral(" \"\" 12166")), qPrintable(line.message));
+    // A datagram sent now arrives behind anything the clicks sent.
+    QUdpSocket().writeDatagram("sentinel", QHostAddress::LocalHostIPv6, 12166);
+    QTRY_VERIFY(thisComputer.hasPendingDatagrams());
+    QCOMPARE(thisComputer.receiveDatagram().data(), QByteArray("sentinel"));
+}
+
+void WindowTest::replyOpensItsBox_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    const char *rows[][2] = {
-        {"label_2", "UUID:"},
-        {"label_7", " 本机IP:"},
-        {"label_8", ""},
-        {"searchBtn", "搜索"},
-        {"configGroup", "配置"},
-        {"label", "波特率:"},
-        {"label_4", "版本:"},
-        {"macLabel", ""},
-        {"baudLabel", ""},
-        {"label_5", "UUID:"},
-        {"label_3", "模式:"},
-        {"ipLabel", ""},
-        {"versionLabel", "000000"},
-        {"configBtn", "应用"},
-        {"label_6", "IP:"},
-        {"systemGroup", "维护"},
-        {"uploadLogBtn", "上传日志"},
-        {"updateBtn", "升级"},
-        {"factoryBtn", "恢复出厂"},
-    };
-    for (const auto &row : rows)
-        QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromUtf8(row[1]);
+    QTest::newRow("set") << QByteArray(R"({"ack":"lbx.set","result":"ok"})")
+                         << QString::fromUtf8("配置")
+                         << QString::fromUtf8("配置已经更新, 30s后请重新搜索!");
+    QTest::newRow("upload log") << QByteArray(R"({"arg":{},"ack":"lbx.uploadLog"})")
+                                << QString::fromUtf8("上传日志")
+                                << QString::fromUtf8("日志已经上传!");
+    QTest::newRow("update") << QByteArray(R"({"ack":"lbx.update"})") << QString::fromUtf8("更新")
+                            << QString::fromUtf8("设备检测更新中,2分钟后请重新搜索!");
+    QTest::newRow("factory") << QByteArray(R"({"ack":"lbx.factory"})")
+                             << QString::fromUtf8("恢复出厂")
+                             << QString::fromUtf8("恢复出厂中,请等待设备重启(2~3分钟)!");
+    QTest::newRow("other case") << QByteArray(R"({"ack":"LBX.SET"})") << QString() << QString();
 }
 
-void WindowTest::captions()
+// Nobody asked: a reply opens its box all the same, whoever sends it.
+void WindowTest::replyOpensItsBox()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    QObject *object = form->findChild<QObject *>(name);
-    QVERIFY2(object, qPrintable(name));
-    QCOMPARE(textOf(object), text);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, title);
+    BoxCatcher boxes;
+    converters->send(0, datagram);
+    QTRY_COMPARE(received(), 1);
+    // A box is posted to open as soon as the handler returns; let it.
+    QCoreApplication::processEvents();
+    QTRY_COMPARE(boxes.boxes.size(), title.isEmpty() ? 0 : 1);
+    if (title.isEmpty())
+        return;
+    QCOMPARE(boxes.boxes.constFirst().title, title);
+    QTEST(boxes.boxes.constFirst().text, "text");
+    QCOMPARE(boxes.boxes.constFirst().buttons, QMessageBox::Ok);
+    QCOMPARE(converters->unicastTotal(), 0);
 }
 
-void WindowTest::fixedLists()
+// While one reply's box is open, an info reply is listed and a second reply
+// opens a second box; once both are closed, a new search still hears answers.
+void WindowTest::repliesAreHeardWhileABoxIsOpen()
 {
-    auto *baudBox = widget<QComboBox>(form.get(), "baudBox");
-    auto *pluginBox = widget<QComboBox>(form.get(), "pluginBox");
-    QCOMPARE(itemsOf(baudBox), QStringList({"4800", "9600", "19200", "38400", "115200"}));
-    QCOMPARE(itemsOf(pluginBox),
-        QStringList({QString::fromUtf8("网络字节协议"), QString::fromUtf8("485字节协议"),
-            QString::fromUtf8("JSON协议"), QString::fromUtf8("VEXO协议"),
-            QString::fromUtf8("其他")}));
-    // The command line speaks of the same entries.
-    QStringList captions, rates;
-    for (const Protocol::Plugin &plugin : Protocol::plugins)
-        captions.append(QString::fromUtf8(plugin.caption));
-    for (int rate : Protocol::baudRates)
-        rates.append(QString::number(rate));
-    QCOMPARE(captions, itemsOf(pluginBox));
-    QCOMPARE(rates, itemsOf(baudBox));
-    QCOMPARE(baudBox->currentIndex(), 0);
-    QCOMPARE(pluginBox->currentIndex(), 0);
-    QVERIFY(!baudBox->isEditable());
-    QVERIFY(!pluginBox->isEditable());
+    BoxCatcher boxes(BoxCatcher::leaveOpen());
+    bool heard = false;
+    boxes.setAnswer([&](QMessageBox *shown, int number) {
+        if (number == 0) {
+            converters->send(1, R"({"ack":"lbx.info","arg":{"uuid":"third"}})");
+            heard = QTest::qWaitFor(
+                [&] {
+                    return box("uuidBox")->count() == 1;
+                },
+                2000);
+            converters->send(0, R"({"ack":"lbx.uploadLog"})");
+            heard = heard
+                && QTest::qWaitFor(
+                    [&] {
+                        return boxes.boxes.size() == 2;
+                    },
+                    2000);
+        }
+        QTest::keyClick(shown, Qt::Key_Escape);
+    });
+    converters->send(0, R"({"ack":"lbx.set"})");
+    QTRY_COMPARE(boxes.boxes.size(), 2);
+    QTRY_COMPARE(boxes.openNow(), 0);
+    QVERIFY(heard);
+    QCOMPARE(boxes.mostOpen(), 2);
+    QTest::mouseClick(button("searchBtn"), Qt::LeftButton);
+    QVERIFY(converters->waitForBroadcast(2));
+    converters->sendInfo(1, QStringLiteral("again"));
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
 }
 
-void WindowTest::aboutText()
+// Thousands of replies in a stream: boxes stack only up to the bound, every
+// datagram is still logged, and the window works afterwards.
+void WindowTest::floodOfReplies()
 {
-    auto *about = widget<QPlainTextEdit>(form.get(), "plainTextEdit");
-    QCOMPARE(about->toPlainText(), ::aboutText);
-    QVERIFY(about->isReadOnly());
-    QCOMPARE(about->font().pointSize(), 9);
-    QCOMPARE(about->font().family(), QApplication::font().family());
-}
-
-void WindowTest::nothingSelectableBeforeAnswers()
-{
-    QVERIFY(!widget<QGroupBox>(form.get(), "configGroup")->isEnabled());
-    QVERIFY(!widget<QGroupBox>(form.get(), "systemGroup")->isEnabled());
-    for (const char *button : {"configBtn", "uploadLogBtn", "updateBtn", "factoryBtn"})
-        QVERIFY2(!widget<QPushButton>(form.get(), button)->isEnabled(), button);
-    QVERIFY(widget<QPushButton>(form.get(), "searchBtn")->isEnabled());
-    QVERIFY(widget<QComboBox>(form.get(), "uuidBox")->isEnabled());
-    QCOMPARE(widget<QComboBox>(form.get(), "uuidBox")->count(), 0);
-}
-
-void WindowTest::windowIdentity()
-{
-    QCOMPARE(form->windowTitle(), QStringLiteral("LBXConfig"));
-    QCOMPARE(form->objectName(), QStringLiteral("lbxform"));
-    QCOMPARE(form->size(), QSize(540, 560));
-    QVERIFY(form->isWindow());
-    QCOMPARE(form->parentWidget(), nullptr);
-}
-
-void WindowTest::onlySearchIsASlot()
-{
-    const QMetaObject *meta = form->metaObject();
-    QCOMPARE(meta->className(), "LBXForm");
-    QCOMPARE(meta->methodCount() - meta->methodOffset(), 1);
-    const QMetaMethod search = meta->method(meta->methodOffset());
-    QCOMPARE(search.methodSignature(), QByteArray("search()"));
-    QCOMPARE(search.methodType(), QMetaMethod::Slot);
-    QCOMPARE(search.access(), QMetaMethod::Public);
-    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
-    QCOMPARE(meta->enumeratorCount(), meta->enumeratorOffset());
-    QCOMPARE(meta->classInfoCount(), meta->classInfoOffset());
-    QCOMPARE(form->qt_metacast("LBXForm"), static_cast<void *>(form.get()));
-}
-
-// Row items of the window's box layouts, in order: a widget's name, or the
-// nested layout's name, or "spacer".
-void WindowTest::boxLayoutRows_data()
-{
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QString>("owner");
-    QTest::addColumn<QStringList>("items");
-    QTest::newRow("top row") << "horizontalLayout"
-                             << ""
-                             << QStringList{"label_2", "uuidBox", "spacer", "label_7", "ip",
-                                    "label_8", "searchBtn"};
-    QTest::newRow("window") << "verticalLayout"
-                            << "lbxform"
-                            << QStringList{"horizontalLayout", "configGroup", "systemGroup",
-                                   "spacer", "spacer", "plainTextEdit"};
-    QTest::newRow("maintenance") << "horizontalLayout_2"
-                                 << "systemGroup"
-                                 << QStringList{"spacer", "uploadLogBtn", "updateBtn", "factoryBtn",
-                                        "spacer"};
-}
-
-void WindowTest::boxLayoutRows()
-{
-    QFETCH(QString, layout);
-    QFETCH(QString, owner);
-    QFETCH(QStringList, items);
-    auto *box = form->findChild<QBoxLayout *>(layout);
-    QVERIFY(box);
-    if (!owner.isEmpty()) {
-        QWidget *ownerWidget
-            = owner == form->objectName() ? form.get() : form->findChild<QWidget *>(owner);
-        QCOMPARE(ownerWidget->layout(), box);
-    }
-    QStringList found;
-    for (int i = 0; i < box->count(); ++i) {
-        QLayoutItem *item = box->itemAt(i);
-        QCOMPARE(box->stretch(i), 0);
-        QCOMPARE(item->alignment(), Qt::Alignment());
-        if (item->widget())
-            found.append(item->widget()->objectName());
-        else if (item->layout())
-            found.append(item->layout()->objectName());
-        else
-            found.append(QStringLiteral("spacer"));
-    }
-    QCOMPARE(found, items);
-    for (int i = 0; i < box->count(); ++i) {
-        if (QWidget *child = box->itemAt(i)->widget())
-            QCOMPARE(child->parentWidget(), box->parentWidget());
-    }
-}
-
-void WindowTest::configGrid_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("column");
-    const struct
-    {
-        const char *name;
-        int row, column;
-    } cells[] = {
-        {"label_5", 0, 0},
-        {"macLabel", 0, 1},
-        {"label_6", 1, 0},
-        {"ipLabel", 1, 1},
-        {"label_4", 2, 0},
-        {"versionLabel", 2, 1},
-        {"label", 3, 0},
-        {"baudBox", 3, 1},
-        {"label_3", 4, 0},
-        {"pluginBox", 4, 1},
-        {"baudLabel", 4, 4},
-        {"configBtn", 5, 2},
-    };
-    for (const auto &cell : cells)
-        QTest::newRow(cell.name) << QString::fromLatin1(cell.name) << cell.row << cell.column;
-}
-
-void WindowTest::configGrid()
-{
-    QFETCH(QString, name);
-    QFETCH(int, row);
-    QFETCH(int, column);
-    auto *group = widget<QGroupBox>(form.get(), "configGroup");
-    auto *grid = qobject_cast<QGridLayout *>(group->layout());
-    QVERIFY(grid);
-    QCOMPARE(grid->objectName(), QStringLiteral("gridLayout"));
-    QCOMPARE(grid->count(), 12);
-    QWidget *child = group->findChild<QWidget *>(name);
-    QVERIFY(child);
-    QCOMPARE(child->parentWidget(), group);
-    int r, c, rowSpan, columnSpan;
-    grid->getItemPosition(grid->indexOf(child), &r, &c, &rowSpan, &columnSpan);
-    QCOMPARE(QPoint(c, r), QPoint(column, row));
-    QCOMPARE(QSize(columnSpan, rowSpan), QSize(1, 1));
-    QCOMPARE(grid->itemAtPosition(row, column)->alignment(), Qt::Alignment());
-}
-
-void WindowTest::spacers_data()
-{
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<int>("horizontal");
-    QTest::addColumn<int>("vertical");
-    const int expanding = QSizePolicy::Expanding, minimum = QSizePolicy::Minimum;
-    QTest::newRow("top row") << "horizontalLayout" << 2 << QSize(40, 20) << expanding << minimum;
-    QTest::newRow("before upload")
-        << "horizontalLayout_2" << 0 << QSize(60, 20) << expanding << minimum;
-    QTest::newRow("after factory")
-        << "horizontalLayout_2" << 4 << QSize(59, 20) << expanding << minimum;
-    QTest::newRow("under maintenance")
-        << "verticalLayout" << 3 << QSize(20, 40) << minimum << expanding;
-    QTest::newRow("above about") << "verticalLayout" << 4 << QSize(20, 40) << minimum << expanding;
-}
-
-void WindowTest::spacers()
-{
-    QFETCH(QString, layout);
-    QFETCH(int, index);
-    QFETCH(QSize, size);
-    QFETCH(int, horizontal);
-    QFETCH(int, vertical);
-    QSpacerItem *spacer = form->findChild<QLayout *>(layout)->itemAt(index)->spacerItem();
-    QVERIFY(spacer);
-    QCOMPARE(spacer->sizeHint(), size);
-    QCOMPARE(int(spacer->sizePolicy().horizontalPolicy()), horizontal);
-    QCOMPARE(int(spacer->sizePolicy().verticalPolicy()), vertical);
-}
-
-void WindowTest::sizePolicies_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("horizontal");
-    QTest::addColumn<int>("vertical");
-    QTest::newRow("uuidBox") << "uuidBox" << int(QSizePolicy::MinimumExpanding)
-                             << int(QSizePolicy::Fixed);
-    QTest::newRow("baudBox") << "baudBox" << int(QSizePolicy::Expanding) << int(QSizePolicy::Fixed);
-    QTest::newRow("pluginBox") << "pluginBox" << int(QSizePolicy::Expanding)
-                               << int(QSizePolicy::Fixed);
-    QTest::newRow("plainTextEdit")
-        << "plainTextEdit" << int(QSizePolicy::Expanding) << int(QSizePolicy::Minimum);
-}
-
-void WindowTest::sizePolicies()
-{
-    QFETCH(QString, name);
-    QFETCH(int, horizontal);
-    QFETCH(int, vertical);
-    const QSizePolicy policy = form->findChild<QWidget *>(name)->sizePolicy();
-    QCOMPARE(int(policy.horizontalPolicy()), horizontal);
-    QCOMPARE(int(policy.verticalPolicy()), vertical);
-    QCOMPARE(policy.horizontalStretch(), 0);
-    QCOMPARE(policy.verticalStretch(), 0);
-}
-
-// Tab moves through the window in the order the widgets were created.
-void WindowTest::focusFollowsCreationOrder()
-{
-    QStringList order;
-    for (QWidget *w = form->nextInFocusChain(); w != form.get(); w = w->nextInFocusChain()) {
-        if (w->focusPolicy() & Qt::TabFocus)
-            order.append(w->objectName());
-    }
-    QCOMPARE(order,
-        QStringList({"uuidBox", "searchBtn", "baudBox", "pluginBox", "configBtn", "uploadLogBtn",
-            "updateBtn", "factoryBtn", "plainTextEdit"}));
-}
-
-void WindowTest::formKeepsAGivenObjectName()
-{
-    QWidget named;
-    named.setObjectName(QStringLiteral("mine"));
-    Ui::lbxform ui;
-    ui.setupUi(&named);
-    QCOMPARE(named.objectName(), QStringLiteral("mine"));
-    QCOMPARE(ui.uuidBox->parentWidget(), &named);
+    constexpr int total = 3000, batch = 50;
+    BoxCatcher boxes(BoxCatcher::leaveOpen());
+    int sent = 0;
+    // Ticks in whatever event loop is innermost, the boxes' included: sends a
+    // batch once the last one has been read, then closes the boxes one by one.
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, this, [&] {
+        if (received() < sent)
+            return;
+        if (sent == total) {
+            if (QWidget *top = QApplication::activeModalWidget())
+                QTest::keyClick(top, Qt::Key_Escape);
+            return;
+        }
+        for (int i = 0; i < batch; ++i)
+            converters->send(i % 2, R"({"ack":"lbx.update"})");
+        sent += batch;
+    });
+    driver.start(1);
+    QTRY_VERIFY_WITH_TIMEOUT(sent == total && received() == total && boxes.openNow() == 0, 60000);
+    driver.stop();
+    QCOMPARE(boxes.mostOpen(), 8);
+    QVERIFY(boxes.boxes.size() < total);
+    QTest::mouseClick(button("searchBtn"), Qt::LeftButton);
+    QVERIFY(converters->waitForBroadcast(2));
+    converters->sendInfo(0, QStringLiteral("still here"));
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
 }
 
 QTEST_MAIN(WindowTest)

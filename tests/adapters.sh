@@ -1,0 +1,95 @@
+#!/bin/sh
+# lbxctl across adapters, and doctor's hint for each cause it knows. Runs inside
+# scripts/netns-run, whose namespace has the adapter lbx0 (10.77.0.1/24, default
+# route). Each site below is a child namespace at the far end of a veth pair,
+# with three simulated converters:
+#   site A behind lbx0: 10.77.0.2-4;  site B behind lbxb0 (10.78.0.1/24): 10.78.0.2-4;
+#   lbxr0 (10.79.0.1/24): a router to converters on 10.80.0.2-4, in no local subnet;
+#   lbxe0 (10.81.0.1/24): no converters; lbxd0 (10.99.0.1/24): down;
+#   lbxl0 (169.254.7.7/16): an adapter that got no address from DHCP;
+# then a host that answers rubbish, and replies dropped by an nftables rule.
+#
+#   adapters.sh LBXCTL LBXSIM
+set -eu
+lbxctl=$1
+lbxsim=$2
+. "$(dirname "$0")/shelltest.sh"
+cleanup_also() { nft delete table inet lbxdoctor 2>/dev/null || true; }
+
+adapter() { # NAME ADDRESS [down]
+    ip link add "$1" type veth peer name "${1%0}1"
+    ip addr add "$2" dev "$1"
+    [ "${3:-}" = down ] || ip link set "$1" up
+}
+adapter lbxb0 10.78.0.1/24
+adapter lbxr0 10.79.0.1/24
+adapter lbxe0 10.81.0.1/24
+ip link set lbxe1 up
+adapter lbxd0 10.99.0.1/24 down
+adapter lbxl0 169.254.7.7/16
+ip link set lbxl1 up
+site a lbx1 10.77.0 SITEA
+site b lbxb1 10.78.0 SITEB
+site r lbxr1 10.79.0 ROUTED 10.80.0
+ip route add 10.80.0.0/24 via 10.79.0.2
+wait_for_sites a b r
+
+field() { "$lbxctl" discover --json --timeout 0.5 "$@" | sed "s/.*\"$field\":\"\\([^\"]*\\)\".*/\\1/" | sort | tr '\n' ' '; }
+field=uuid
+check "the default search finds the converters behind every adapter" "$(field)" \
+    "ROUTED000001 ROUTED000002 ROUTED000003 SITEA000001 SITEA000002 SITEA000003 SITEB000001 SITEB000002 SITEB000003 "
+check "--interface lbxb0 finds site B only" "$(field --interface lbxb0)" "SITEB000001 SITEB000002 SITEB000003 "
+field=ip
+check "each answers from its own site's address" "$(field --interface lbx0)" "10.77.0.2 10.77.0.3 10.77.0.4 "
+status=0
+"$lbxctl" discover --interface lbxnone --timeout 0.5 >/dev/null 2>&1 || status=$?
+check "an adapter that is not there is bad input" "$status" 2
+check "one call sets a converter on each side" \
+    "$("$lbxctl" set SITEA000002 SITEB000003 --baud 38400 --timeout 0.5 | tr -s ' ' | sort | tr '\n' ';')" \
+    "SITEA000002 10.77.0.3 set: answered;SITEB000003 10.78.0.4 set: answered;"
+
+doctor() { "$lbxctl" doctor --timeout 0.5 "$@" >"$work/doctor" 2>&1 || true; }
+has() { grep -qF -- "$1" "$work/doctor" && echo yes || { cat "$work/doctor" >&2; echo no; }; }
+doctor
+check "the adapters are listed, down ones too" "$(grep -c '^  lbx[bdelr0]0* *1[06]' "$work/doctor")" 6
+check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes
+check "an adapter with only a link-local address" \
+    "$(has 'adapter lbxl0 has only a link-local address (169.254.7.7)')" yes
+check "an adapter with no converters behind it" \
+    "$(has 'no converter answered through adapter lbxe0 (10.81.0.1/24)')" yes
+check "answers are counted per adapter" "$(has 'through lbx0 (10.77.0.1): 6 datagrams')" yes
+check "converters behind a router, and what to do about them" \
+    "$(has 'ROUTED000001 at 10.80.0.2 lies in no local subnet'):$(has 'ask it with --host 10.80.0.2')" yes:yes
+
+# A host on the converters' port that answers rubbish.
+cat >"$work/rubbish.py" <<'PY'
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 12166))
+while True:
+    _, sender = s.recvfrom(65536)
+    for reply in (b"not json", b'{"ack":"lbx.info","a":1,"a":2}', b'{"ack":"lbx.other"}'):
+        s.sendto(reply, sender)
+PY
+python3 "$work/rubbish.py" &
+pids="$pids $!"
+tries=0
+until ss -lun 2>/dev/null | grep -q '0.0.0.0:12166 ' || [ $tries -gt 100 ]; do
+    tries=$((tries + 1))
+    sleep 0.02
+done
+doctor
+check "datagrams that are no converter's are counted by why, and hinted at" \
+    "$(grep -c '^Dropped: [1-9][0-9]* not JSON, [1-9][0-9]* naming a member twice, [1-9][0-9]* with an unknown ack' "$work/doctor"):$(has 'datagrams that no converter sends reached this computer')" 1:yes
+
+if nft add table inet lbxdoctor 2>"$work/nft" &&
+    nft add chain inet lbxdoctor input '{ type filter hook input priority 0; }' 2>>"$work/nft" &&
+    nft add rule inet lbxdoctor input udp sport 12166 drop 2>>"$work/nft"; then
+    doctor
+    check "replies dropped by a firewall: the rules to allow them, and --host" \
+        "$(has 'nft add rule inet filter input udp sport 12166 accept'):$(has 'ufw allow proto udp from any port 12166'):$(has 'with --host ADDRESS')" yes:yes:yes
+else
+    echo "SKIP: replies dropped by a firewall: nftables refused here: $(cat "$work/nft")"
+fi
+
+[ $failures -eq 0 ] || exit 1
