@@ -200,8 +200,9 @@ SimulatorProcess::SimulatorProcess(const QStringList &arguments)
 
 SimulatorProcess::~SimulatorProcess()
 {
-    process.kill();
-    process.waitForFinished();
+    process.terminate();
+    if (!process.waitForFinished())
+        process.kill();
 }
 
 bool SimulatorProcess::waitForOutput(const QString &text)

@@ -9,10 +9,37 @@
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace {
+
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+// Ctrl-C and kill end the simulator as its last converter goes quiet: through
+// the event loop, so that it exits as a program does (flushed, profiled).
+void endOnSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    for (const int number : {SIGINT, SIGTERM}) {
+        std::signal(number, [](int) {
+            const char byte = 1;
+            [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
+        });
+    }
+}
+#else
+void endOnSignals() { }
+#endif
 
 [[noreturn]] void fail(const QString &message, int status = 2)
 {
@@ -174,5 +201,6 @@ int main(int argc, char *argv[])
     QString error;
     if (!simulator.start(&error))
         fail(error, 1);
+    endOnSignals();
     return QCoreApplication::exec();
 }
