@@ -3,6 +3,7 @@
 
 #include "support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -134,6 +135,7 @@ private slots:
     void outputThatCannotBeWritten();
     void waitConfirmsWhatConvertersReport_data();
     void waitConfirmsWhatConvertersReport();
+    void settingTakenLateIsNotCalledNotApplied();
     void applyDryRunThenConvergeOnce();
     void siteVisitWithARoster();
     void metricsAndSpreadsheetsTakeHostileUuids();
@@ -408,6 +410,25 @@ void LbxctlTest::waitConfirmsWhatConvertersReport()
     QVERIFY2(run.out.contains(outcome), qPrintable(run.out));
     // Only one command went out, whatever the wait saw.
     QVERIFY(converters.output().count(QStringLiteral("restarts")) <= 1);
+}
+
+// A converter that goes on reporting its old settings for a while after it
+// acknowledged: they are final only once it has restarted, or after 10 s.
+void LbxctlTest::settingTakenLateIsNotCalledNotApplied()
+{
+    FakeConverters converters(1);
+    QElapsedTimer sinceSet;
+    converters.answer = [&](int, const QByteArray &request) {
+        if (call(request) == QLatin1String("lbx.set")) {
+            sinceSet.start();
+            return QByteArray(R"({"ack":"lbx.set","result":"ok"})");
+        }
+        return info(sinceSet.isValid() && sinceSet.elapsed() > 2500 ? 115200 : 9600);
+    };
+    const Run run = lbxctl({"set", "127.0.0.2", "--baud", "115200", "--wait"}, "0.3");
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("set: confirmed 115200 OvUdp485 after ")),
+        qPrintable(run.out));
 }
 
 namespace {
