@@ -34,13 +34,10 @@ site r lbxr1 10.79.0 ROUTED 10.80.0
 ip route add 10.80.0.0/24 via 10.79.0.2
 wait_for_sites a b r
 
-field() { "$lbxctl" discover --json --timeout 0.5 "$@" | sed "s/.*\"$field\":\"\\([^\"]*\\)\".*/\\1/" | sort | tr '\n' ' '; }
-field=uuid
-check "the default search finds the converters behind every adapter" "$(field)" \
+uuids() { "$lbxctl" discover --json --timeout 0.5 "$@" | sed 's/.*"uuid":"\([^"]*\)".*/\1/' | sort | tr '\n' ' '; }
+check "the default search finds the converters behind every adapter" "$(uuids)" \
     "ROUTED000001 ROUTED000002 ROUTED000003 SITEA000001 SITEA000002 SITEA000003 SITEB000001 SITEB000002 SITEB000003 "
-check "--interface lbxb0 finds site B only" "$(field --interface lbxb0)" "SITEB000001 SITEB000002 SITEB000003 "
-field=ip
-check "each answers from its own site's address" "$(field --interface lbx0)" "10.77.0.2 10.77.0.3 10.77.0.4 "
+check "--interface lbxb0 finds site B only" "$(uuids --interface lbxb0)" "SITEB000001 SITEB000002 SITEB000003 "
 status=0
 "$lbxctl" discover --interface lbxnone --timeout 0.5 >/dev/null 2>&1 || status=$?
 check "an adapter that is not there is bad input" "$status" 2

@@ -87,8 +87,6 @@ void SimulatorTest::broadcastReachesEveryConverterUnicastOne()
         from.append(answer.first.toString());
     from.sort();
     QCOMPARE(from, QStringList({"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
-    QCOMPARE(answers.constFirst().second.value(QStringLiteral("arg")).toObject().keys(),
-        QStringList({"appVersion", "baud", "pluginName", "romVersion", "uuid"}));
 
     QCOMPARE(ask(Protocol::updateRequest, second).value(0).value(QStringLiteral("ack")),
         QJsonValue(QStringLiteral("lbx.update")));
@@ -113,11 +111,6 @@ void SimulatorTest::settingsAndFactoryReset()
     QCOMPARE(info.value(QStringLiteral("baud")), QJsonValue(115200));
     QCOMPARE(info.value(QStringLiteral("pluginName")), QJsonValue(QStringLiteral("OvTcp485")));
     QCOMPARE(infoOf(first).value(QStringLiteral("baud")), QJsonValue(9600));
-    // Without a plug-in, the converter keeps its own.
-    QCOMPARE(ask(R"({"arg":{"baud":4800},"call":"lbx.set"})", second).size(), 1);
-    QCOMPARE(
-        infoOf(second).value(QStringLiteral("pluginName")), QJsonValue(QStringLiteral("OvTcp485")));
-
     QCOMPARE(ask(Protocol::factoryRequest, second).value(0), QJsonObject({{"ack", "lbx.factory"}}));
     info = infoOf(second);
     QCOMPARE(info.value(QStringLiteral("baud")), QJsonValue(9600));

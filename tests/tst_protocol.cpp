@@ -14,54 +14,13 @@ class ProtocolTest : public QObject
     Q_OBJECT
 
 private slots:
-    void fixedRequests();
-    void setRequest_data();
-    void setRequest();
     void replyRecognition_data();
     void replyRecognition();
     void replyFailure_data();
     void replyFailure();
     void detailTexts_data();
     void detailTexts();
-    void longTextsAreCut();
 };
-
-void ProtocolTest::fixedRequests()
-{
-    QCOMPARE(QByteArray(Protocol::infoRequest), QByteArray("{\"call\":\"lbx.info\"}"));
-    QCOMPARE(QByteArray(Protocol::uploadLogRequest), QByteArray("{\"call\":\"lbx.uploadLog\"}"));
-    QCOMPARE(QByteArray(Protocol::updateRequest), QByteArray("{\"call\":\"lbx.update\"}"));
-    QCOMPARE(QByteArray(Protocol::factoryRequest), QByteArray("{\"call\":\"lbx.factory\"}"));
-    QCOMPARE(Protocol::converterPort, quint16(12166));
-}
-
-void ProtocolTest::setRequest_data()
-{
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<int>("protocolIndex");
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::newRow("115200, network bytes")
-        << "115200" << 0
-        << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvUdp485"},"call":"lbx.set"})");
-    QTest::newRow("19200, VEXO")
-        << "19200" << 3
-        << QByteArray(R"({"arg":{"baud":19200,"pluginName":"Net485"},"call":"lbx.set"})");
-    QTest::newRow("38400, other")
-        << "38400" << 4 << QByteArray(R"({"arg":{"baud":38400,"pluginName":""},"call":"lbx.set"})");
-    QTest::newRow("no protocol entry")
-        << "4800" << -1 << QByteArray(R"({"arg":{"baud":4800},"call":"lbx.set"})");
-    QTest::newRow("fraction truncated")
-        << "9600.9" << 2
-        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvTcp485"},"call":"lbx.set"})");
-}
-
-void ProtocolTest::setRequest()
-{
-    QFETCH(QString, baud);
-    QFETCH(int, protocolIndex);
-    const QJsonObject request = Protocol::setRequest(baud, protocolIndex, Protocol::pluginTable());
-    QTEST(Protocol::datagram(request), "datagram");
-}
 
 void ProtocolTest::replyRecognition_data()
 {
@@ -143,14 +102,6 @@ void ProtocolTest::detailTexts()
     QTEST(Protocol::versionText(object), "version");
     QTEST(Protocol::baudText(object), "baud");
     QTEST(Protocol::pluginIndex(object, Protocol::pluginTable(), 5), "plugin");
-}
-
-void ProtocolTest::longTextsAreCut()
-{
-    const QString fits(256, QLatin1Char('u'));
-    QCOMPARE(Protocol::shownText(fits), fits);
-    QCOMPARE(Protocol::shownText(fits + QLatin1Char('v')),
-        QString(255, QLatin1Char('u')) + QChar(0x2026));
 }
 
 QTEST_APPLESS_MAIN(ProtocolTest)
