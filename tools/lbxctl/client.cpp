@@ -26,25 +26,33 @@ constexpr int maxExtraSearches = 3;
 
 } // namespace
 
+QList<AdapterAddress> adapterAddresses()
+{
+    QList<AdapterAddress> found;
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                found.append({interface, entry});
+        }
+    }
+    return found;
+}
+
 QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddress *ownAddress)
 {
     QList<QHostAddress> found;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto flags = interface.flags();
-        if (!interfaceName.isEmpty() && interface.name() != interfaceName)
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const AdapterAddress &address : addresses) {
+        const auto flags = address.interface.flags();
+        if ((!interfaceName.isEmpty() && address.interface.name() != interfaceName)
+            || !(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)
+            || address.entry.broadcast().isNull())
             continue;
-        if (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack))
-            continue;
-        const auto entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol
-                || entry.broadcast().isNull())
-                continue;
-            found.append(entry.broadcast());
-            if (ownAddress && ownAddress->isNull())
-                *ownAddress = entry.ip();
-        }
+        found.append(address.entry.broadcast());
+        if (ownAddress && ownAddress->isNull())
+            *ownAddress = address.entry.ip();
     }
     return found;
 }

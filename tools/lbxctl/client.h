@@ -7,7 +7,9 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
+#include <QNetworkAddressEntry>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QString>
 #include <QUdpSocket>
 
@@ -138,6 +140,14 @@ private:
 
 // The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
 // or of the one named. Empty when there is none.
+// Each IPv4 address of this computer's adapters, up or down, with its adapter.
+struct AdapterAddress
+{
+    QNetworkInterface interface;
+    QNetworkAddressEntry entry;
+};
+QList<AdapterAddress> adapterAddresses();
+
 QList<QHostAddress> directedBroadcasts(
     const QString &interfaceName, QHostAddress *ownAddress = nullptr);
 

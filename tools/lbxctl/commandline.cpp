@@ -3,9 +3,9 @@
 #include "output.h"
 
 #include <QCoreApplication>
-#include <QNetworkInterface>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,20 +22,13 @@ namespace {
 // broadcast reaches every converter on it.
 bool isLocalSubnetEdge(quint32 address)
 {
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol
-                || entry.prefixLength() >= 31)
-                continue;
-            const quint32 mask = entry.netmask().toIPv4Address();
-            const quint32 network = entry.ip().toIPv4Address() & mask;
-            if (address == network || address == (network | ~mask))
-                return true;
-        }
-    }
-    return false;
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    return std::any_of(addresses.cbegin(), addresses.cend(), [&](const AdapterAddress &adapter) {
+        const quint32 mask = adapter.entry.netmask().toIPv4Address();
+        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
+        return adapter.entry.prefixLength() < 31
+            && (address == network || address == (network | ~mask));
+    });
 }
 
 } // namespace

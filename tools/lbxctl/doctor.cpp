@@ -57,16 +57,11 @@ QStringList looksOf(const QNetworkInterface &interface, const QNetworkAddressEnt
 QList<Adapter> adapters()
 {
     QList<Adapter> list;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            const auto flags = interface.flags();
-            list.append({interface.name(), entry, bool(flags & QNetworkInterface::IsUp),
-                bool(flags & QNetworkInterface::IsLoopBack), looksOf(interface, entry), 0});
-        }
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const auto &[interface, entry] : addresses) {
+        const auto flags = interface.flags();
+        list.append({interface.name(), entry, bool(flags & QNetworkInterface::IsUp),
+            bool(flags & QNetworkInterface::IsLoopBack), looksOf(interface, entry), 0});
     }
     return list;
 }

@@ -10,19 +10,14 @@
 QJsonArray adapterList()
 {
     QJsonArray list;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            list.append(QJsonObject{{QStringLiteral("name"), interface.name()},
-                {QStringLiteral("address"), entry.ip().toString()},
-                {QStringLiteral("prefix"), entry.prefixLength()},
-                {QStringLiteral("broadcast"),
-                    entry.broadcast().isNull() ? QJsonValue() : entry.broadcast().toString()},
-                {QStringLiteral("up"), bool(interface.flags() & QNetworkInterface::IsUp)}});
-        }
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const auto &[interface, entry] : addresses) {
+        list.append(QJsonObject{{QStringLiteral("name"), interface.name()},
+            {QStringLiteral("address"), entry.ip().toString()},
+            {QStringLiteral("prefix"), entry.prefixLength()},
+            {QStringLiteral("broadcast"),
+                entry.broadcast().isNull() ? QJsonValue() : entry.broadcast().toString()},
+            {QStringLiteral("up"), bool(interface.flags() & QNetworkInterface::IsUp)}});
     }
     return list;
 }
