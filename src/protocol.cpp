@@ -6,8 +6,10 @@
 #include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -180,6 +182,42 @@ QByteArray datagram(const QJsonObject &request)
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
 
+bool isBaudRate(int baud)
+{
+    return std::find(std::begin(baudRates), std::end(baudRates), baud) != std::end(baudRates);
+}
+
+QString baudRatesText()
+{
+    QStringList texts;
+    for (int baud : baudRates)
+        texts.append(QString::number(baud));
+    const QString last = texts.takeLast();
+    return texts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QStringList pluginNames()
+{
+    QStringList names;
+    for (const Plugin &plugin : plugins)
+        names.append(QString::fromUtf8(plugin.name));
+    return names;
+}
+
+QByteArray setDatagram(const Settings &settings)
+{
+    const PluginTable table = pluginTable();
+    const int index = settings.pluginName ? table.value(*settings.pluginName, -1) : -1;
+    return datagram(setRequest(QString::number(settings.baud), index, table));
+}
+
+bool showsSettings(const QJsonObject &record, const Settings &settings)
+{
+    return baudText(record) == QString::number(settings.baud)
+        && (!settings.pluginName
+            || record.value(QLatin1String("pluginName")).toString() == *settings.pluginName);
+}
+
 // Qt 5.15's parser leaks the first value of a member named twice when that
 // value is an array or an object, so any host could make the tool grow with
 // every such datagram. No converter names a member twice: the datagram is
@@ -276,6 +314,12 @@ int pluginIndex(const QJsonObject &record, const PluginTable &plugins, int entry
 {
     const QString name = record.value(QLatin1String("pluginName")).toString();
     return plugins.value(name, entryCount - 1);
+}
+
+QString pluginCaption(const QJsonObject &record)
+{
+    const int count = int(std::size(plugins));
+    return QString::fromUtf8(plugins[pluginIndex(record, pluginTable(), count)].caption);
 }
 
 } // namespace Protocol

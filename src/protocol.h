@@ -5,6 +5,9 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 // The converters' command protocol: one JSON object per UDP datagram.
 // Plain values and functions only, so that everything a datagram reaches
@@ -38,11 +41,28 @@ constexpr Plugin plugins[] = {
 
 // The baud rates a converter offers, in the order of the baud-rate entries.
 constexpr int baudRates[] = {4800, 9600, 19200, 38400, 115200};
+bool isBaudRate(int baud);
+// "4800, 9600, 19200, 38400 or 115200"
+QString baudRatesText();
+// The plug-in names, in the order of the protocol entries; the empty one last.
+QStringList pluginNames();
 
 // Plug-in name as the converter reports and accepts it, to the index of the
 // protocol entry that stands for it.
 using PluginTable = QMap<QString, int>;
 PluginTable pluginTable();
+
+// What lbx.set asks of a converter: a baud rate, and a plug-in, or none to keep
+// the converter's own.
+struct Settings
+{
+    int baud = 0;
+    std::optional<QString> pluginName;
+};
+// The lbx.set datagram for the settings.
+QByteArray setDatagram(const Settings &settings);
+// Whether a device record reports the settings.
+bool showsSettings(const QJsonObject &record, const Settings &settings);
 
 // What a reply answers, by its "ack"; Unknown for anything else.
 enum class Reply { Unknown, Info, Set, UploadLog, Update, Factory };
@@ -83,6 +103,8 @@ QString appVersionText(const QJsonObject &record);
 QString versionText(const QJsonObject &record);
 QString baudText(const QJsonObject &record);
 int pluginIndex(const QJsonObject &record, const PluginTable &plugins, int entryCount);
+// The caption of the plug-in a record reports; that of "other" for any unknown.
+QString pluginCaption(const QJsonObject &record);
 
 } // namespace Protocol
 

@@ -3,51 +3,18 @@
 // JSON lines, or metrics in the Prometheus text format for node_exporter's
 // textfile collector.
 
-#include "commandline.h"
 #include "commands.h"
+#include "outcome.h"
 #include "output.h"
 #include "roster.h"
-#include "targets.h"
+#include "rostercheck.h"
+#include "session.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QVector>
 
 namespace {
-
-// The members a roster keeps and check compares, and their metric labels.
-struct Member
-{
-    const char *name;
-    const char *label;
-};
-const Member members[] = {
-    {"ip", "ip"},
-    {"appVersion", "app_version"},
-    {"romVersion", "rom_version"},
-    {"baud", "baud"},
-    {"pluginName", "plugin"},
-};
-
-QString memberText(const QJsonObject &record, const char *name)
-{
-    const QJsonValue value = record.value(QLatin1String(name));
-    if (value.isDouble())
-        return QString::number(value.toDouble(), 'g', 15);
-    return value.toString();
-}
-
-struct Finding
-{
-    QString kind; // missing, new, changed, duplicate, ok
-    QString uuid;
-    QString ip;
-    QString detail;
-    QJsonObject changes;
-    QJsonObject record; // what the converter reports now; empty when missing
-};
 
 // A Prometheus label value: backslash, double quote and line feed escaped.
 QString labelValue(const QString &text)
@@ -59,11 +26,19 @@ QString labelValue(const QString &text)
     return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
-QString metrics(const QList<Finding> &findings, int expected, int found, double seconds)
+// What the whole check came to.
+struct Summary
 {
-    QString text;
-    text += QStringLiteral("# HELP lbx_converter_up 1 when the converter answered the check, 0 "
-                           "when it did not.\n# TYPE lbx_converter_up gauge\n");
+    int expected = 0;
+    int found = 0;
+    bool ok = false;
+    double seconds = 0;
+};
+
+QString metricsText(const QList<Finding> &findings, const Summary &summary)
+{
+    QString text = QStringLiteral("# HELP lbx_converter_up 1 when the converter answered the "
+                                  "check, 0 when it did not.\n# TYPE lbx_converter_up gauge\n");
     for (const Finding &finding : findings) {
         text += QStringLiteral("lbx_converter_up{uuid=%1,ip=%2} %3\n")
                     .arg(labelValue(finding.uuid), labelValue(finding.ip),
@@ -76,7 +51,7 @@ QString metrics(const QList<Finding> &findings, int expected, int found, double 
         if (finding.record.isEmpty())
             continue;
         QStringList labels{QStringLiteral("uuid=") + labelValue(finding.uuid)};
-        for (const Member &member : members)
+        for (const RosterMember &member : rosterMembers)
             labels.append(QString::fromLatin1(member.label) + QLatin1Char('=')
                 + labelValue(memberText(finding.record, member.name)));
         text += QStringLiteral("lbx_converter_info{%1} 1\n").arg(labels.join(QLatin1Char(',')));
@@ -88,10 +63,89 @@ QString metrics(const QList<Finding> &findings, int expected, int found, double 
         "# TYPE lbx_converters_found gauge\nlbx_converters_found %2\n"
         "# HELP lbx_check_duration_seconds How long the check took.\n"
         "# TYPE lbx_check_duration_seconds gauge\nlbx_check_duration_seconds %3\n")
-                .arg(expected)
-                .arg(found)
-                .arg(seconds, 0, 'f', 3);
+                .arg(summary.expected)
+                .arg(summary.found)
+                .arg(summary.seconds, 0, 'f', 3);
     return text;
+}
+
+QString jsonLine(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+        + QLatin1Char('\n');
+}
+
+QString jsonText(const QList<Finding> &findings, const Summary &summary)
+{
+    QString text;
+    for (const Finding &finding : findings) {
+        QJsonObject object{{QStringLiteral("check"), finding.kind},
+            {QStringLiteral("uuid"), finding.uuid}, {QStringLiteral("ip"), finding.ip}};
+        if (!finding.detail.isEmpty())
+            object.insert(QStringLiteral("detail"), finding.detail);
+        if (!finding.changes.isEmpty())
+            object.insert(QStringLiteral("changes"), finding.changes);
+        if (!finding.record.isEmpty())
+            object.insert(QStringLiteral("now"), finding.record);
+        text += jsonLine(object);
+    }
+    return text
+        + jsonLine({{QStringLiteral("expected"), summary.expected},
+            {QStringLiteral("found"), summary.found}, {QStringLiteral("ok"), summary.ok}});
+}
+
+QString tableText(const QList<Finding> &findings, const Summary &summary)
+{
+    int uuidWidth = 12;
+    for (const Finding &finding : findings)
+        uuidWidth = qMax(uuidWidth, Output::field(finding.uuid).size());
+    QString text;
+    for (const Finding &finding : findings) {
+        text += QStringLiteral("%1  %2  %3%4\n")
+                    .arg(Output::field(finding.uuid), -uuidWidth)
+                    .arg(finding.ip, -15)
+                    .arg(finding.kind,
+                        finding.detail.isEmpty() ? QString()
+                                                 : QStringLiteral(": ") + finding.detail);
+    }
+    return text
+        + QStringLiteral("%1 of %2 expected converters answered; %3\n")
+              .arg(summary.found)
+              .arg(summary.expected)
+              .arg(summary.ok ? QStringLiteral("all ok") : QStringLiteral("not all ok"));
+}
+
+// The converters the site should have: a roster's, or only their number.
+struct Expectation
+{
+    bool withRoster = false;
+    QList<QJsonObject> roster;
+    int count = 0;
+};
+
+Expectation expectationFrom(const CommandLine &line)
+{
+    const QStringList operands = line.operands();
+    const bool expecting = line.isSet(QStringLiteral("expect"));
+    if (operands.size() > 1 || (operands.isEmpty() == !expecting))
+        refuse(QStringLiteral("check takes a roster or --expect N; see \"lbxctl check --help\""));
+    Expectation expectation;
+    if (expecting) {
+        bool ok = false;
+        expectation.count = line.value(QStringLiteral("expect")).toInt(&ok);
+        if (!ok || expectation.count < 0)
+            refuse(QStringLiteral("--expect takes a number of converters, not \"%1\"")
+                       .arg(Output::escaped(line.value(QStringLiteral("expect")))));
+        return expectation;
+    }
+    Roster roster;
+    QString error;
+    if (!loadRoster(operands.constFirst(), &roster, &error))
+        refuse(error);
+    expectation.withRoster = true;
+    expectation.roster = roster.converters;
+    expectation.count = roster.converters.size();
+    return expectation;
 }
 
 } // namespace
@@ -102,7 +156,7 @@ void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(
         0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
-    line.addArgument(QStringLiteral("ROSTER"),
+    line.addOperand(QStringLiteral("ROSTER"),
         QStringLiteral("A roster saved by lbxctl discover --save; or --expect."));
     line.addOption({QStringLiteral("expect"),
         QStringLiteral("Without a roster: the number of converters that should answer."),
@@ -116,148 +170,23 @@ void addOptions(CommandLine &line)
         QStringLiteral("FILE")});
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
     QElapsedTimer clock;
     clock.start();
-    const QStringList arguments = line.targets();
-    const bool expecting = line.isSet(QStringLiteral("expect"));
-    if (arguments.size() > 1 || (arguments.isEmpty() == !expecting))
-        refuse(QStringLiteral("check takes a roster or --expect N; see \"lbxctl check --help\""));
-    QString format = line.json() ? QStringLiteral("json") : line.value(QStringLiteral("format"));
-    if (format != QLatin1String("table") && format != QLatin1String("json")
-        && format != QLatin1String("openmetrics"))
-        refuse(QStringLiteral("--format takes table, json or openmetrics, not \"%1\"")
-                   .arg(Output::escaped(format)));
-    Roster roster;
-    QString error;
-    int expected = 0;
-    if (expecting) {
-        bool ok = false;
-        expected = line.value(QStringLiteral("expect")).toInt(&ok);
-        if (!ok || expected < 0)
-            refuse(QStringLiteral("--expect takes a number of converters, not \"%1\"")
-                       .arg(Output::escaped(line.value(QStringLiteral("expect")))));
-    } else {
-        if (!loadRoster(arguments.constFirst(), &roster, &error))
-            refuse(error);
-        expected = roster.converters.size();
-    }
+    const CommandLine &line = session.line;
+    const QString format = line.format(
+        {QStringLiteral("table"), QStringLiteral("json"), QStringLiteral("openmetrics")});
+    const Expectation expectation = expectationFrom(line);
+    const QList<FoundConverter> found = session.search(session.options.retries);
 
-    const Client::Options options = line.clientOptions();
-    Client client(options);
-    if (!client.open(&error))
-        refuse(error);
-    const QList<Converter> found = client.discover(options.retries);
-    if (Client::interrupted())
-        return Interrupted;
-
-    QHash<quint32, QStringList> uuidsAt;
-    for (const Converter &converter : found)
-        uuidsAt[converter.address.toIPv4Address()].append(converter.uuid);
-    QList<Finding> findings;
-    QVector<bool> matched(found.size(), false);
-    for (const QJsonObject &before : qAsConst(roster.converters)) {
-        const QString uuid = Protocol::uuidText(before);
-        int at = -1;
-        for (int i = 0; i < found.size(); ++i) {
-            if (matched.at(i) || found.at(i).uuid != uuid)
-                continue;
-            if (at < 0 || Protocol::ipText(found.at(i).record) == Protocol::ipText(before))
-                at = i;
-        }
-        if (at < 0) {
-            findings.append({QStringLiteral("missing"), uuid, Protocol::ipText(before),
-                QStringLiteral("in the roster, did not answer"), {}, {}});
-            continue;
-        }
-        matched[at] = true;
-        const QJsonObject &now = found.at(at).record;
-        QStringList changed;
-        QJsonObject changes;
-        for (const Member &member : members) {
-            const QString from = memberText(before, member.name);
-            const QString to = memberText(now, member.name);
-            if (from == to)
-                continue;
-            changed.append(
-                QStringLiteral("%1 %2 -> %3")
-                    .arg(QLatin1String(member.name), Output::field(from), Output::field(to)));
-            changes.insert(QLatin1String(member.name),
-                QJsonObject{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}});
-        }
-        findings.append({changed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("changed"), uuid,
-            Protocol::ipText(now), changed.join(QStringLiteral(", ")), changes, now});
-    }
-    for (int i = 0; i < found.size(); ++i) {
-        if (!matched.at(i))
-            findings.append({expecting ? QStringLiteral("ok") : QStringLiteral("new"),
-                found.at(i).uuid, Protocol::ipText(found.at(i).record),
-                expecting ? QString() : QStringLiteral("answered, not in the roster"), {},
-                found.at(i).record});
-    }
-    // One uuid at two addresses, or two uuids at one address.
-    for (Finding &finding : findings) {
-        if (finding.record.isEmpty())
-            continue;
-        QStringList why;
-        for (const Converter &converter : found) {
-            if (converter.uuid == finding.uuid && Protocol::ipText(converter.record) != finding.ip)
-                why.append(QStringLiteral("uuid also at %1").arg(converter.address.toString()));
-        }
-        for (const QString &other : uuidsAt.value(QHostAddress(finding.ip).toIPv4Address())) {
-            if (other != finding.uuid)
-                why.append(QStringLiteral("address also answers as %1").arg(Output::field(other)));
-        }
-        if (!why.isEmpty()) {
-            finding.kind = QStringLiteral("duplicate");
-            finding.detail = why.join(QStringLiteral(", "));
-        }
-    }
-
-    bool allOk = found.size() == expected;
-    for (const Finding &finding : qAsConst(findings))
-        allOk = allOk && finding.kind == QLatin1String("ok");
-    QString text;
-    if (format == QLatin1String("openmetrics")) {
-        text = metrics(findings, expected, found.size(), double(clock.elapsed()) / 1000);
-    } else if (format == QLatin1String("json")) {
-        for (const Finding &finding : qAsConst(findings)) {
-            QJsonObject object{{QStringLiteral("check"), finding.kind},
-                {QStringLiteral("uuid"), finding.uuid}, {QStringLiteral("ip"), finding.ip}};
-            if (!finding.detail.isEmpty())
-                object.insert(QStringLiteral("detail"), finding.detail);
-            if (!finding.changes.isEmpty())
-                object.insert(QStringLiteral("changes"), finding.changes);
-            if (!finding.record.isEmpty())
-                object.insert(QStringLiteral("now"), finding.record);
-            text += QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
-                + QLatin1Char('\n');
-        }
-        text += QString::fromUtf8(QJsonDocument(
-                    QJsonObject{{QStringLiteral("expected"), expected},
-                        {QStringLiteral("found"), found.size()},
-                        {QStringLiteral("ok"),
-                            allOk}}).toJson(QJsonDocument::Compact))
-            + QLatin1Char('\n');
-    } else {
-        int uuidWidth = 12;
-        for (const Finding &finding : qAsConst(findings))
-            uuidWidth = qMax(uuidWidth, Output::field(finding.uuid).size());
-        for (const Finding &finding : qAsConst(findings)) {
-            text += QStringLiteral("%1  %2  %3%4\n")
-                        .arg(Output::field(finding.uuid), -uuidWidth)
-                        .arg(finding.ip, -15)
-                        .arg(finding.kind,
-                            finding.detail.isEmpty() ? QString()
-                                                     : QStringLiteral(": ") + finding.detail);
-        }
-        text += QStringLiteral("%1 of %2 expected converters answered; %3\n")
-                    .arg(found.size())
-                    .arg(expected)
-                    .arg(allOk ? QStringLiteral("all ok") : QStringLiteral("not all ok"));
-    }
-
+    const QList<Finding> findings
+        = compareWithRoster(expectation.roster, found, expectation.withRoster);
+    const Summary summary{expectation.count, found.size(),
+        allOk(findings, expectation.count, found.size()), double(clock.elapsed()) / 1000};
+    const QString text = format == QLatin1String("openmetrics") ? metricsText(findings, summary)
+        : format == QLatin1String("json")                       ? jsonText(findings, summary)
+                                                                : tableText(findings, summary);
     if (line.isSet(QStringLiteral("output"))) {
         QSaveFile file(line.value(QStringLiteral("output")));
         if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
@@ -268,8 +197,8 @@ int run(CommandLine &line)
     } else {
         Output::raw(text.toUtf8());
     }
-    warnOfDrops(client);
-    return Output::finish(allOk ? Succeeded : SomeFailed);
+    warnOfDrops(session.client(), QStringLiteral("answers may be missing"));
+    return Output::finish(summary.ok ? Succeeded : SomeFailed);
 }
 
 } // namespace Check

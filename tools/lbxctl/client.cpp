@@ -57,12 +57,12 @@ QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddres
     return found;
 }
 
-void markSharedUuids(QList<Converter> &converters)
+void markSharedUuids(QList<FoundConverter> &converters)
 {
     QHash<QString, int> addresses;
-    for (const Converter &converter : qAsConst(converters))
+    for (const FoundConverter &converter : qAsConst(converters))
         ++addresses[converter.uuid];
-    for (Converter &converter : converters)
+    for (FoundConverter &converter : converters)
         converter.sharedUuid = addresses.value(converter.uuid) > 1;
 }
 
@@ -147,16 +147,16 @@ void Client::receiveUntil(QDeadlineTimer deadline,
     }
 }
 
-QList<Converter> Client::discover(int repeats)
+QList<FoundConverter> Client::discover(int repeats)
 {
-    QList<Converter> found;
+    QList<FoundConverter> found;
     QHash<QPair<QString, quint32>, int> byPair;
     auto handle = [&](const QHostAddress &from, const QJsonObject &reply) {
         if (Protocol::replyKind(reply) != Protocol::Reply::Info)
             return;
         const QJsonObject record
             = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-        const Converter converter{Protocol::uuidText(record), from, record};
+        const FoundConverter converter{Protocol::uuidText(record), from, record};
         const auto pair = qMakePair(converter.uuid, from.toIPv4Address());
         const int at = byPair.value(pair, -1);
         if (at >= 0) {
@@ -197,122 +197,189 @@ QList<Converter> Client::discover(int repeats)
     return found;
 }
 
-QList<Answer> Client::ask(const QList<QHostAddress> &addresses, const Command &command,
-    const std::function<void(const Answer &)> &known)
+QList<Answer> Client::ask(
+    const QList<QHostAddress> &addresses, const Command &command, const OutcomeKnown &outcomeKnown)
 {
     QList<Order> orders;
     for (const QHostAddress &address : addresses)
         orders.append({address, command});
-    return ask(orders, known);
+    return ask(orders, outcomeKnown);
 }
 
-QList<Answer> Client::ask(
-    const QList<Order> &orders, const std::function<void(const Answer &)> &known)
+namespace {
+
+// The exchanges of one Client::ask: each order's command, sent with at most
+// maxOutstanding waiting, and what became of it.
+class Exchanges
 {
+public:
+    Exchanges(Client &client, const Client::Options &options, const QList<Client::Order> &orders,
+        const Client::OutcomeKnown &outcomeKnown);
+
+    void run();
+    QList<Answer> answers() const;
+
+private:
     enum class State { Queued, Sent, Probing, Finished };
     struct Exchange
     {
         Answer answer;
-        const Command *command;
+        const Client::Command *command;
         State state = State::Queued;
         QDeadlineTimer due;
     };
+
+    void finish(Exchange &exchange, Answer::Outcome outcome);
+    void sendCommand(Exchange &exchange);
+    void probe(Exchange &exchange);
+    void handle(const QHostAddress &from, const QJsonObject &reply);
+    void expire(Exchange &exchange);
+    void reportUnfinished();
+
+    Client &client;
+    const int timeoutMs;
+    const int retries;
+    const Client::OutcomeKnown &outcomeKnown;
     std::vector<Exchange> exchanges;
     QHash<quint32, int> byAddress;
-    for (const Order &order : orders) {
+    std::vector<int> active; // sent or probing, in no particular order
+};
+
+Exchanges::Exchanges(Client &client, const Client::Options &options,
+    const QList<Client::Order> &orders, const Client::OutcomeKnown &outcomeKnown)
+    : client(client)
+    , timeoutMs(options.timeoutMs)
+    , retries(options.retries)
+    , outcomeKnown(outcomeKnown)
+{
+    for (const Client::Order &order : orders) {
         if (byAddress.contains(order.address.toIPv4Address()))
             continue;
         byAddress.insert(order.address.toIPv4Address(), int(exchanges.size()));
         exchanges.push_back(
             {Answer{order.address, Answer::Outcome::NotSent, {}, {}, 0}, &order.command, {}, {}});
     }
+}
 
-    std::vector<int> active; // sent or probing, in no particular order
-    auto finish = [&](Exchange &exchange, Answer::Outcome outcome) {
-        exchange.state = State::Finished;
-        exchange.answer.outcome = outcome;
-        const int index = int(&exchange - exchanges.data());
-        active.erase(std::find(active.begin(), active.end(), index));
-        if (known)
-            known(exchange.answer);
-    };
-    auto sendCommand = [&](Exchange &exchange) {
-        send(exchange.command->request, exchange.answer.address);
-        ++exchange.answer.tries;
-        exchange.state = State::Sent;
-        exchange.due = QDeadlineTimer(options.timeoutMs);
-    };
-    auto probe = [&](Exchange &exchange) {
-        send(Protocol::infoRequest, exchange.answer.address);
-        exchange.state = State::Probing;
-        exchange.due = QDeadlineTimer(options.timeoutMs);
-    };
-    auto handle = [&](const QHostAddress &from, const QJsonObject &reply) {
-        const int index = byAddress.value(from.toIPv4Address(), -1);
-        if (index < 0)
-            return;
-        Exchange &exchange = exchanges[size_t(index)];
-        if (exchange.state != State::Sent && exchange.state != State::Probing)
-            return;
-        const Protocol::Reply kind = Protocol::replyKind(reply);
-        const Command &command = *exchange.command;
-        if (kind == command.expected) {
-            exchange.answer.reply = reply;
-            exchange.answer.failure = Protocol::replyFailure(reply);
-            finish(exchange,
-                exchange.answer.failure.isEmpty() ? Answer::Outcome::Done
-                                                  : Answer::Outcome::Failed);
-        } else if (kind == Protocol::Reply::Info && exchange.state == State::Probing) {
-            const QJsonObject record
-                = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-            if (command.alreadySo && command.alreadySo(record)) {
-                exchange.answer.reply = record;
-                finish(exchange, Answer::Outcome::AlreadySo);
-            } else {
-                // Up, and it did not take the command.
-                sendCommand(exchange);
-            }
+void Exchanges::finish(Exchange &exchange, Answer::Outcome outcome)
+{
+    exchange.state = State::Finished;
+    exchange.answer.outcome = outcome;
+    const int index = int(&exchange - exchanges.data());
+    active.erase(std::find(active.begin(), active.end(), index));
+    if (outcomeKnown)
+        outcomeKnown(exchange.answer);
+}
+
+void Exchanges::sendCommand(Exchange &exchange)
+{
+    client.send(exchange.command->request, exchange.answer.address);
+    ++exchange.answer.tries;
+    exchange.state = State::Sent;
+    exchange.due = QDeadlineTimer(timeoutMs);
+}
+
+void Exchanges::probe(Exchange &exchange)
+{
+    client.send(Protocol::infoRequest, exchange.answer.address);
+    exchange.state = State::Probing;
+    exchange.due = QDeadlineTimer(timeoutMs);
+}
+
+void Exchanges::handle(const QHostAddress &from, const QJsonObject &reply)
+{
+    const int index = byAddress.value(from.toIPv4Address(), -1);
+    if (index < 0)
+        return;
+    Exchange &exchange = exchanges[size_t(index)];
+    if (exchange.state != State::Sent && exchange.state != State::Probing)
+        return;
+    const Protocol::Reply kind = Protocol::replyKind(reply);
+    const Client::Command &command = *exchange.command;
+    if (kind == command.expected) {
+        exchange.answer.reply = reply;
+        exchange.answer.failure = Protocol::replyFailure(reply);
+        finish(exchange,
+            exchange.answer.failure.isEmpty() ? Answer::Outcome::Done : Answer::Outcome::Failed);
+    } else if (kind == Protocol::Reply::Info && exchange.state == State::Probing) {
+        const QJsonObject record
+            = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
+        if (command.alreadySo && command.alreadySo(record)) {
+            exchange.answer.reply = record;
+            finish(exchange, Answer::Outcome::AlreadySo);
+        } else {
+            // Up, and it did not take the command.
+            sendCommand(exchange);
         }
-    };
+    }
+}
 
+// A state-changing command is sent again only once lbx.info shows the
+// converter up and not changed: it may have taken the command and be restarting.
+void Exchanges::expire(Exchange &exchange)
+{
+    if (exchange.state == State::Probing)
+        finish(exchange, Answer::Outcome::SilentToInfo);
+    else if (exchange.answer.tries > retries)
+        finish(exchange, Answer::Outcome::Silent);
+    else if (exchange.command->changesState)
+        probe(exchange);
+    else
+        sendCommand(exchange);
+}
+
+void Exchanges::run()
+{
     size_t next = 0;
-    while ((next < exchanges.size() || !active.empty()) && !interrupted()) {
-        while (int(active.size()) < maxOutstanding && next < exchanges.size()) {
+    const auto handler = [this](const QHostAddress &from, const QJsonObject &reply) {
+        handle(from, reply);
+    };
+    while ((next < exchanges.size() || !active.empty()) && !Client::interrupted()) {
+        while (int(active.size()) < Client::maxOutstanding && next < exchanges.size()) {
             sendCommand(exchanges[next]);
             active.push_back(int(next++));
         }
         QDeadlineTimer earliest(QDeadlineTimer::Forever);
         for (int index : active)
             earliest = qMin(earliest, exchanges[size_t(index)].due);
-        receiveUntil(earliest, handle);
+        client.receiveUntil(earliest, handler);
         const std::vector<int> waiting = active;
         for (int index : waiting) {
-            Exchange &exchange = exchanges[size_t(index)];
-            if (!exchange.due.hasExpired())
-                continue;
-            if (exchange.state == State::Probing)
-                finish(exchange, Answer::Outcome::SilentToInfo);
-            else if (exchange.answer.tries > options.retries)
-                finish(exchange, Answer::Outcome::Silent);
-            else if (exchange.command->changesState)
-                probe(exchange);
-            else
-                sendCommand(exchange);
+            if (exchanges[size_t(index)].due.hasExpired())
+                expire(exchanges[size_t(index)]);
         }
     }
+    reportUnfinished();
+}
+
+// What an interrupt left: sent and not answered, or never sent.
+void Exchanges::reportUnfinished()
+{
     for (Exchange &exchange : exchanges) {
         if (exchange.state == State::Finished)
             continue;
         exchange.answer.outcome
             = exchange.state == State::Queued ? Answer::Outcome::NotSent : Answer::Outcome::Pending;
-        if (known)
-            known(exchange.answer);
+        if (outcomeKnown)
+            outcomeKnown(exchange.answer);
     }
+}
 
+QList<Answer> Exchanges::answers() const
+{
     QList<Answer> answers;
     for (const Exchange &exchange : exchanges)
         answers.append(exchange.answer);
     return answers;
+}
+
+} // namespace
+
+QList<Answer> Client::ask(const QList<Order> &orders, const OutcomeKnown &outcomeKnown)
+{
+    Exchanges exchanges(*this, options, orders, outcomeKnown);
+    exchanges.run();
+    return exchanges.answers();
 }
 
 qint64 Client::droppedDatagrams() const

@@ -17,7 +17,7 @@
 
 // A converter that answered a search. A converter is its (uuid, address) pair:
 // two converters may report the same uuid, or none.
-struct Converter
+struct FoundConverter
 {
     QString uuid;
     QHostAddress address;
@@ -85,7 +85,7 @@ public:
     // Converters in the order of their first answer, one per (uuid, address),
     // from one search and as many repeats. A search that lost replies to a full
     // receive buffer is repeated while it finds more converters.
-    QList<Converter> discover(int repeats = 0);
+    QList<FoundConverter> discover(int repeats = 0);
 
     // A command for one converter.
     struct Order
@@ -94,14 +94,16 @@ public:
         Command command;
     };
 
+    // Called with each outcome as soon as it is known.
+    using OutcomeKnown = std::function<void(const Answer &)>;
+
     // Sends each order (one per address: a later one for the same address is
     // left out) and reports each outcome as soon as it is known, in that order
     // of knowing; returns them in the order of the orders.
-    QList<Answer> ask(
-        const QList<Order> &orders, const std::function<void(const Answer &)> &known = {});
+    QList<Answer> ask(const QList<Order> &orders, const OutcomeKnown &outcomeKnown = {});
     // The same command to each address.
     QList<Answer> ask(const QList<QHostAddress> &addresses, const Command &command,
-        const std::function<void(const Answer &)> &known = {});
+        const OutcomeKnown &outcomeKnown = {});
 
     void send(const QByteArray &request, const QHostAddress &to);
     // Sends lbx.info where a search goes (the broadcast addresses, or the hosts).
@@ -138,8 +140,6 @@ private:
     std::function<void(const QNetworkDatagram &)> tap;
 };
 
-// The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
-// or of the one named. Empty when there is none.
 // Each IPv4 address of this computer's adapters, up or down, with its adapter.
 struct AdapterAddress
 {
@@ -148,10 +148,12 @@ struct AdapterAddress
 };
 QList<AdapterAddress> adapterAddresses();
 
+// The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
+// or of the one named. Empty when there is none.
 QList<QHostAddress> directedBroadcasts(
     const QString &interfaceName, QHostAddress *ownAddress = nullptr);
 
 // Marks every converter whose uuid another address answered with too.
-void markSharedUuids(QList<Converter> &converters);
+void markSharedUuids(QList<FoundConverter> &converters);
 
 #endif // LBXCTL_CLIENT_H

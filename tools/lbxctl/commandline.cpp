@@ -1,11 +1,10 @@
 #include "commandline.h"
 
 #include "output.h"
+#include "targets.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,77 +17,35 @@ void refuse(const QString &message)
 
 namespace {
 
-// Broadcast and network addresses of this computer's adapters: a subnet's
-// broadcast reaches every converter on it.
-bool isLocalSubnetEdge(quint32 address)
+// Seconds from an option's text, within the bounds, in milliseconds.
+int millisecondsOf(const CommandLine &line, const QString &name, double low, double high)
 {
-    const QList<AdapterAddress> addresses = adapterAddresses();
-    return std::any_of(addresses.cbegin(), addresses.cend(), [&](const AdapterAddress &adapter) {
-        const quint32 mask = adapter.entry.netmask().toIPv4Address();
-        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
-        return adapter.entry.prefixLength() < 31
-            && (address == network || address == (network | ~mask));
-    });
+    bool ok = false;
+    const double seconds = line.value(name).toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds < low || seconds > high)
+        refuse(QStringLiteral("--%1 takes seconds from %2 to %3, not \"%4\"")
+                   .arg(name)
+                   .arg(low)
+                   .arg(high)
+                   .arg(Output::escaped(line.value(name))));
+    return int(std::lround(seconds * 1000));
+}
+
+int wholeNumberOf(
+    const CommandLine &line, const QString &name, int low, int high, const QString &what)
+{
+    bool ok = false;
+    const int value = line.value(name).toInt(&ok);
+    if (!ok || value < low || value > high)
+        refuse(QStringLiteral("--%1 takes %2 from %3 to %4, not \"%5\"")
+                   .arg(name, what)
+                   .arg(low)
+                   .arg(high)
+                   .arg(Output::escaped(line.value(name))));
+    return value;
 }
 
 } // namespace
-
-QHostAddress unicastAddress(const QString &text, QString *error)
-{
-    // Decimal only: a leading zero would read as octal elsewhere ("010" is 8).
-    static const QRegularExpression dottedQuad(QStringLiteral(
-        "^(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9]["
-        "0-9]{0,2})$"));
-    const QRegularExpressionMatch match = dottedQuad.match(text);
-    quint32 address = 0;
-    for (int octet = 1; match.hasMatch() && octet <= 4; ++octet) {
-        const uint value = match.captured(octet).toUInt();
-        if (value > 255) {
-            *error = QStringLiteral("\"%1\" is not an IPv4 address").arg(Output::escaped(text));
-            return {};
-        }
-        address = address << 8 | value;
-    }
-    if (!match.hasMatch()) {
-        *error = QStringLiteral("\"%1\" is not an IPv4 address of four decimal numbers without "
-                                "leading zeros")
-                     .arg(Output::escaped(text));
-        return {};
-    }
-    const quint32 first = address >> 24;
-    if (first == 0 || first >= 224 || isLocalSubnetEdge(address)) {
-        *error = QStringLiteral("%1 is not one converter's address (a broadcast, multicast, "
-                                "network or reserved address reaches many or none)")
-                     .arg(text);
-        return {};
-    }
-    return QHostAddress(address);
-}
-
-Target parseTarget(const QString &text)
-{
-    static const QRegularExpression numbersAndDots(QStringLiteral("^[0-9]+(\\.[0-9]+){3}$"));
-    Target target;
-    target.text = text;
-    QString error;
-    if (text.startsWith(QLatin1String("uuid:"))) {
-        target.byUuid = true;
-        target.uuid = text.mid(5);
-    } else if (text.startsWith(QLatin1String("ip:"))) {
-        target.address = unicastAddress(text.mid(3), &error);
-    } else if (numbersAndDots.match(text).hasMatch()) {
-        target.address = unicastAddress(text, &error);
-        if (!error.isEmpty())
-            error
-                += QStringLiteral("; for a converter whose uuid this is, write uuid:%1").arg(text);
-    } else {
-        target.byUuid = true;
-        target.uuid = text;
-    }
-    if (!error.isEmpty())
-        refuse(error);
-    return target;
-}
 
 CommandLine::CommandLine(const QString &command, const QString &summary)
     : command(command)
@@ -124,7 +81,7 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
 
 void CommandLine::addTargets()
 {
-    takesTargets = true;
+    takesOperands = true;
     parser.addOption(
         {QStringLiteral("all"), QStringLiteral("Takes every converter that answers a search.")});
     parser.addPositionalArgument(QStringLiteral("TARGET"),
@@ -133,14 +90,15 @@ void CommandLine::addTargets()
         QStringLiteral("[TARGET...]"));
 }
 
-void CommandLine::addArgument(const QString &name, const QString &description)
+void CommandLine::addOperand(const QString &name, const QString &description)
 {
-    takesTargets = true;
+    takesOperands = true;
     parser.addPositionalArgument(name, description);
 }
 
 void CommandLine::addWaitOptions(int defaultSeconds)
 {
+    defaultWaitSeconds = defaultSeconds;
     parser.addOption({QStringLiteral("wait"),
         QStringLiteral("Waits for each converter to come back after the command, and says what "
                        "it then reports; only a confirmed outcome is success.")});
@@ -150,16 +108,27 @@ void CommandLine::addWaitOptions(int defaultSeconds)
         QStringLiteral("SECONDS"), QString::number(defaultSeconds)});
 }
 
-int CommandLine::waitTimeoutMs(int defaultSeconds) const
+int CommandLine::waitTimeoutMs() const
 {
-    if (!parser.isSet(QStringLiteral("wait-timeout")))
-        return defaultSeconds * 1000;
-    bool ok = false;
-    const double seconds = value(QStringLiteral("wait-timeout")).toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds < 1 || seconds > 3600)
-        refuse(QStringLiteral("--wait-timeout takes seconds from 1 to 3600, not \"%1\"")
-                   .arg(Output::escaped(value(QStringLiteral("wait-timeout")))));
-    return int(std::lround(seconds * 1000));
+    return millisecondsOf(*this, QStringLiteral("wait-timeout"), 1, 3600);
+}
+
+std::optional<int> CommandLine::waitMs() const
+{
+    const int timeoutMs = waitTimeoutMs();
+    if (!isSet(QStringLiteral("wait")))
+        return std::nullopt;
+    return timeoutMs;
+}
+
+QString CommandLine::format(const QStringList &formats) const
+{
+    const QString chosen = json() ? QStringLiteral("json") : value(QStringLiteral("format"));
+    if (!formats.contains(chosen))
+        refuse(QStringLiteral("--format takes %1 or %2, not \"%3\"")
+                   .arg(formats.mid(0, formats.size() - 1).join(QStringLiteral(", ")),
+                       formats.constLast(), Output::escaped(chosen)));
+    return chosen;
 }
 
 void CommandLine::process(const QStringList &arguments)
@@ -178,7 +147,7 @@ void CommandLine::process(const QStringList &arguments)
         std::printf("lbxctl %s\n", LBX_VERSION);
         std::exit(Succeeded);
     }
-    if (!takesTargets && !parser.positionalArguments().isEmpty()) {
+    if (!takesOperands && !parser.positionalArguments().isEmpty()) {
         refuse(QStringLiteral("%1 takes no targets, but was given \"%2\"; see \"%3 --help\"")
                    .arg(command, Output::escaped(parser.positionalArguments().constFirst()), name));
     }
@@ -187,21 +156,12 @@ void CommandLine::process(const QStringList &arguments)
 Client::Options CommandLine::clientOptions() const
 {
     Client::Options options;
-    bool ok = false;
-    const double seconds = value(QStringLiteral("timeout")).toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds < 0.01 || seconds > 3600)
-        refuse(QStringLiteral("--timeout takes seconds from 0.01 to 3600, not \"%1\"")
-                   .arg(Output::escaped(value(QStringLiteral("timeout")))));
-    options.timeoutMs = int(std::lround(seconds * 1000));
-    options.retries = value(QStringLiteral("retries")).toInt(&ok);
-    if (!ok || options.retries < 0 || options.retries > 100)
-        refuse(QStringLiteral("--retries takes a whole number from 0 to 100, not \"%1\"")
-                   .arg(Output::escaped(value(QStringLiteral("retries")))));
-    const int kib = value(QStringLiteral("receive-buffer")).toInt(&ok);
-    if (!ok || kib < 4 || kib > 1024 * 1024)
-        refuse(QStringLiteral("--receive-buffer takes KiB from 4 to 1048576, not \"%1\"")
-                   .arg(Output::escaped(value(QStringLiteral("receive-buffer")))));
-    options.receiveBufferBytes = kib * 1024;
+    options.timeoutMs = millisecondsOf(*this, QStringLiteral("timeout"), 0.01, 3600);
+    options.retries
+        = wholeNumberOf(*this, QStringLiteral("retries"), 0, 100, QStringLiteral("a whole number"));
+    options.receiveBufferBytes = 1024
+        * wholeNumberOf(
+            *this, QStringLiteral("receive-buffer"), 4, 1024 * 1024, QStringLiteral("KiB"));
     options.interfaceName = value(QStringLiteral("interface"));
     const QStringList hosts = parser.values(QStringLiteral("host"));
     for (const QString &text : hosts) {

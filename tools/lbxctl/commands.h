@@ -2,19 +2,27 @@
 #define LBXCTL_COMMANDS_H
 
 class CommandLine;
+class Session;
 
 // One lbxctl command: its name, what it does, the options of its own, and what
-// it does with them. The table of them is in main.cpp; a new command is one
-// unit that defines its entry, and a line here and there.
+// it does with them. The table runs the shared set-up once for every command:
+// it reads the command line, answers --help, reads the client options, and
+// hands the command a Session that opens the client and searches.
+//
+// Adding a command takes three edits:
+//   1. its unit, tools/lbxctl/NAME.cpp, which defines
+//      const CommandEntry NAMECommand{"NAME", "Summary.", addOptions, run};
+//   2. two lines below: its declaration, and its place in commandTable (the
+//      order of lbxctl --help);
+//   3. NAME.cpp in the list of commands in tools/lbxctl/CMakeLists.txt.
 struct CommandEntry
 {
     const char *name;
     const char *summary;
     void (*addOptions)(CommandLine &line);
-    int (*run)(CommandLine &line);
+    int (*run)(Session &session);
 };
 
-// Each command's entry, defined in the command's own unit.
 extern const CommandEntry discoverCommand;
 extern const CommandEntry setCommand;
 extern const CommandEntry uploadLogCommand;
@@ -23,5 +31,16 @@ extern const CommandEntry factoryCommand;
 extern const CommandEntry applyCommand;
 extern const CommandEntry checkCommand;
 extern const CommandEntry doctorCommand;
+
+inline const CommandEntry *const commandTable[] = {
+    &discoverCommand,
+    &setCommand,
+    &uploadLogCommand,
+    &updateCommand,
+    &factoryCommand,
+    &applyCommand,
+    &checkCommand,
+    &doctorCommand,
+};
 
 #endif // LBXCTL_COMMANDS_H

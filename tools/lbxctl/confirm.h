@@ -9,23 +9,28 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The converters' protocol has no completion report: a converter acknowledges
 // a command, restarts, and only what lbx.info reports once it is back tells
 // whether the command took. Confirmation polls for that.
 
-// What lbx.info shows of a converter after a command.
+// What became of a converter that was waited for.
+enum class WaitOutcome { Confirmed, NotApplied, TimedOut, Interrupted };
+
+// What is known of a converter after a command, and how it reads:
+// "confirmed 115200 OvTcp485 after 6.2 s".
 struct Verdict
 {
-    enum Kind { NotYet, Confirmed, NotApplied };
-    Kind kind = NotYet;
-    QString text; // "confirmed 115200 OvTcp485 after 6.2 s"
+    WaitOutcome outcome = WaitOutcome::TimedOut;
+    QString text;
 };
 
-// Judges a record: settled is true once the converter has been seen silent
-// (restarting) or enough time has passed for it to have restarted, so that old
-// values are final; seconds since the command was acknowledged.
-using Judge = std::function<Verdict(
+// Judges a record: Confirmed or NotApplied, or nothing while it cannot tell.
+// settled is true once the converter has been seen silent (restarting) or
+// enough time has passed for it to have restarted, so that old values are
+// final; seconds since the command was acknowledged.
+using Judge = std::function<std::optional<Verdict>(
     const QJsonObject &after, const QHostAddress &at, bool settled, double seconds)>;
 
 // A converter to wait for.
@@ -37,11 +42,10 @@ struct Watch
     Judge judge;
 };
 
+// What waiting for one converter came to.
 struct Confirmation
 {
-    enum Kind { Confirmed, NotApplied, TimedOut, Interrupted };
-    Kind kind = TimedOut;
-    QString text;
+    Verdict verdict;
     QHostAddress address; // where it answered last
     QJsonObject after; // its last record; empty when it never answered
     double seconds = 0;
@@ -61,12 +65,15 @@ public:
     // been seen restarting.
     static constexpr int searchEveryMs = 4000;
 
+    // Called with the watch's index and its confirmation as soon as it is known.
+    using ConfirmationKnown = std::function<void(int, const Confirmation &)>;
+
     Confirmer(Client &client, int timeoutMs);
 
     // Waits for every converter (the clock of each starts now) and reports each
     // outcome as soon as it is known; returns them in the order given.
     QList<Confirmation> wait(
-        const QList<Watch> &watches, const std::function<void(int, const Confirmation &)> &known);
+        const QList<Watch> &watches, const ConfirmationKnown &confirmationKnown);
 
 private:
     Client &client;
@@ -74,11 +81,8 @@ private:
 };
 
 // Judges for the commands that change a converter.
-Judge settingsJudge(int baud, const QString &plugin, bool withPlugin);
+Judge settingsJudge(const Protocol::Settings &settings);
 Judge updateJudge(const QJsonObject &before);
 Judge factoryJudge();
-
-// "9600 OvUdp485"
-QString settingsText(const QJsonObject &record);
 
 #endif // LBXCTL_CONFIRM_H

@@ -1,37 +1,31 @@
 // lbxctl discover: every converter that answers a search, as a table or JSON.
 
-#include "commandline.h"
 #include "commands.h"
+#include "outcome.h"
 #include "output.h"
 #include "roster.h"
+#include "session.h"
 
 #include <QJsonObject>
 
 namespace {
 
-QString pluginCaption(const QJsonObject &record)
+void printJson(const QList<FoundConverter> &converters)
 {
-    const int index
-        = Protocol::pluginIndex(record, Protocol::pluginTable(), int(std::size(Protocol::plugins)));
-    return QString::fromUtf8(Protocol::plugins[index].caption);
-}
-
-void printJson(const QList<Converter> &converters)
-{
-    for (const Converter &converter : converters) {
+    for (const FoundConverter &converter : converters) {
         QJsonObject line = converter.record;
-        line.insert(QStringLiteral("caption"), pluginCaption(converter.record));
+        line.insert(QStringLiteral("caption"), Protocol::pluginCaption(converter.record));
         if (converter.sharedUuid)
             line.insert(QStringLiteral("sharedUuid"), true);
         Output::json(line);
     }
 }
 
-void printTable(const QList<Converter> &converters)
+void printTable(const QList<FoundConverter> &converters)
 {
     const QString row = QStringLiteral("%1  %2  %3  %4  %5  %6  %7%8");
     int uuidWidth = 4;
-    for (const Converter &converter : converters)
+    for (const FoundConverter &converter : converters)
         uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
     Output::line(row.arg(QStringLiteral("UUID"), -uuidWidth)
                      .arg(QStringLiteral("IP"), -15)
@@ -40,7 +34,7 @@ void printTable(const QList<Converter> &converters)
                      .arg(QStringLiteral("BAUD"), 6)
                      .arg(QStringLiteral("PLUGIN"), -9)
                      .arg(QStringLiteral("CAPTION"), QString()));
-    for (const Converter &converter : converters) {
+    for (const FoundConverter &converter : converters) {
         const QJsonObject &record = converter.record;
         Output::line(
             row.arg(Output::field(converter.uuid), -uuidWidth)
@@ -49,7 +43,7 @@ void printTable(const QList<Converter> &converters)
                 .arg(Output::field(record.value(QStringLiteral("romVersion")).toString()), -10)
                 .arg(Protocol::baudText(record), 6)
                 .arg(Output::field(record.value(QStringLiteral("pluginName")).toString()), -9)
-                .arg(pluginCaption(record),
+                .arg(Protocol::pluginCaption(record),
                     converter.sharedUuid ? QStringLiteral("  (uuid also at another address)")
                                          : QString()));
     }
@@ -72,21 +66,13 @@ void addOptions(CommandLine &line)
         QStringLiteral("ROSTER.json")});
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
-    const Client::Options options = line.clientOptions();
-    QString format = line.value(QStringLiteral("format"));
-    if (line.json())
-        format = QStringLiteral("json");
-    if (format != QLatin1String("table") && format != QLatin1String("json")
-        && format != QLatin1String("csv"))
-        refuse(QStringLiteral("--format takes table, json or csv, not \"%1\"")
-                   .arg(Output::escaped(format)));
-    Client client(options);
-    QString error;
-    if (!client.open(&error))
-        refuse(error);
-    const QList<Converter> found = client.discover(options.retries);
+    const CommandLine &line = session.line;
+    const QString format
+        = line.format({QStringLiteral("table"), QStringLiteral("json"), QStringLiteral("csv")});
+    const QList<FoundConverter> found
+        = session.search(session.options.retries, Session::OnInterrupt::KeepFound);
     if (format == QLatin1String("json"))
         printJson(found);
     else if (format == QLatin1String("csv"))
@@ -94,22 +80,17 @@ int run(CommandLine &line)
     else
         printTable(found);
     int status = found.isEmpty() ? SomeFailed : Succeeded;
-    if (line.isSet(QStringLiteral("save"))) {
-        if (!saveRoster(rosterOf(found, client.searchDestinations()),
-                line.value(QStringLiteral("save")), &error)) {
-            Output::note(error);
-            status = SomeFailed;
-        }
+    QString error;
+    if (line.isSet(QStringLiteral("save"))
+        && !saveRoster(rosterOf(found, session.client().searchDestinations()),
+            line.value(QStringLiteral("save")), &error)) {
+        Output::note(error);
+        status = SomeFailed;
     }
     if (found.isEmpty())
         Output::note(QStringLiteral("no converter answered"));
-    const qint64 dropped = client.droppedDatagrams();
-    if (dropped > 0) {
-        Output::note(QStringLiteral("the system dropped %1 replies for want of receive buffer: "
-                                    "the list may be incomplete (search again, or raise "
-                                    "net.core.rmem_max, for example sysctl -w "
-                                    "net.core.rmem_max=4194304)")
-                         .arg(dropped));
+    if (session.client().droppedDatagrams() > 0) {
+        warnOfDrops(session.client(), QStringLiteral("the list may be incomplete; search again"));
         status = SomeFailed;
     }
     if (Client::interrupted()) {

@@ -2,16 +2,15 @@
 // Lists the adapters, where the search went, what came back through which
 // adapter, what was dropped and why, and prints a hint for each cause it sees.
 
-#include "commandline.h"
 #include "commands.h"
 #include "output.h"
-#include "targets.h"
+#include "session.h"
 
 #include <QHash>
 #include <QJsonDocument>
 #include <QNetworkInterface>
 
-#include <utility>
+#include <algorithm>
 
 namespace {
 
@@ -75,59 +74,47 @@ bool inLocalSubnet(const QList<Adapter> &list, const QHostAddress &address)
     return address.isLoopback();
 }
 
-} // namespace
-
-namespace Doctor {
-
-void addOptions(CommandLine &line)
+// Datagrams that came back and are no converter's answer to the search, by why.
+struct Strays
 {
-    line.addExchangeOptions(
-        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
-}
-
-int run(CommandLine &line)
-{
-    const Client::Options options = line.clientOptions();
-    QList<Adapter> list = adapters();
-    Client client(options);
-    QString error;
-    if (!client.open(&error))
-        refuse(error);
-
     int notJson = 0;
     int namedTwice = 0;
     int unknownAck = 0;
     int otherReplies = 0;
-    int unmatched = 0;
-    client.setTap([&](const QNetworkDatagram &datagram) {
-        const QHostAddress to(datagram.destinationAddress().toIPv4Address());
-        bool counted = false;
-        for (Adapter &adapter : list) {
-            if (!counted && adapter.entry.ip() == to) {
-                ++adapter.replies;
-                counted = true;
-            }
-        }
-        unmatched += counted ? 0 : 1;
-        const QJsonObject reply = Protocol::replyObject(datagram.data());
-        if (reply.isEmpty()) {
-            if (QJsonDocument::fromJson(datagram.data()).isObject())
-                ++namedTwice;
-            else
-                ++notJson;
-        } else if (Protocol::replyKind(reply) == Protocol::Reply::Unknown) {
-            ++unknownAck;
-        } else if (Protocol::replyKind(reply) != Protocol::Reply::Info) {
-            ++otherReplies;
-        }
-    });
-    const QList<Converter> found = client.discover(options.retries);
-    if (Client::interrupted())
-        return Interrupted;
+    int unmatched = 0; // arrived through no adapter this computer lists
 
-    QStringList hints;
+    int noConverters() const { return notJson + namedTwice + unknownAck; }
+};
+
+// Counts each datagram that arrives by the adapter it came through, and each
+// one that is not an answer to lbx.info by why.
+void count(const QNetworkDatagram &datagram, QList<Adapter> &list, Strays &strays)
+{
+    const QHostAddress to(datagram.destinationAddress().toIPv4Address());
+    const auto through = std::find_if(list.begin(), list.end(), [&](const Adapter &adapter) {
+        return adapter.entry.ip() == to;
+    });
+    if (through != list.end())
+        ++through->replies;
+    else
+        ++strays.unmatched;
+    const QJsonObject reply = Protocol::replyObject(datagram.data());
+    if (reply.isEmpty()) {
+        if (QJsonDocument::fromJson(datagram.data()).isObject())
+            ++strays.namedTwice;
+        else
+            ++strays.notJson;
+    } else if (Protocol::replyKind(reply) == Protocol::Reply::Unknown) {
+        ++strays.unknownAck;
+    } else if (Protocol::replyKind(reply) != Protocol::Reply::Info) {
+        ++strays.otherReplies;
+    }
+}
+
+void printAdapters(const QList<Adapter> &list, QStringList &hints)
+{
     Output::line(QStringLiteral("Adapters:"));
-    for (const Adapter &adapter : qAsConst(list)) {
+    for (const Adapter &adapter : list) {
         QStringList notes{adapter.up ? QStringLiteral("up") : QStringLiteral("down")};
         if (adapter.loopback)
             notes.append(QStringLiteral("loopback"));
@@ -150,61 +137,77 @@ int run(CommandLine &line)
                                         "in another subnet will not be reached by unicast")
                              .arg(adapter.name, adapter.entry.ip().toString()));
     }
+}
 
+void printSearch(const QList<Adapter> &list, const Client &client, bool byHost)
+{
     Output::line(QStringLiteral("Search sent to:"));
     for (const QHostAddress &to : client.searchDestinations()) {
         QString through = QStringLiteral("the adapter of the default route");
-        for (const Adapter &adapter : qAsConst(list)) {
+        for (const Adapter &adapter : list) {
             if (adapter.entry.broadcast() == to)
                 through = QStringLiteral("adapter ") + adapter.name;
         }
-        if (!options.hosts.isEmpty())
+        if (byHost)
             through = QStringLiteral("unicast, through whatever route leads there");
         Output::line(QStringLiteral("  %1:%2  (%3)")
                          .arg(to.toString())
                          .arg(Protocol::converterPort)
                          .arg(through));
     }
+}
 
+void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
+    const Strays &strays, int found, QStringList &hints)
+{
     Output::line(QStringLiteral("Answers:"));
-    for (const Adapter &adapter : qAsConst(list)) {
+    for (const Adapter &adapter : list) {
         if (!adapter.up)
             continue;
         Output::line(QStringLiteral("  through %1 (%2): %3 datagrams")
                          .arg(adapter.name, adapter.entry.ip().toString())
                          .arg(adapter.replies));
         const bool searched = client.searchDestinations().contains(adapter.entry.broadcast());
-        if (searched && adapter.replies == 0 && !adapter.loopback && options.hosts.isEmpty())
+        if (searched && adapter.replies == 0 && !adapter.loopback && !byHost)
             hints.append(QStringLiteral("no converter answered through adapter %1 (%2/%3): none "
                                         "is on that network, or they are off")
                              .arg(adapter.name, adapter.entry.ip().toString())
                              .arg(adapter.entry.prefixLength()));
     }
-    if (unmatched > 0)
-        Output::line(QStringLiteral("  through no adapter this computer lists: %1").arg(unmatched));
-    Output::line(QStringLiteral("  converters: %1").arg(found.size()));
+    if (strays.unmatched > 0)
+        Output::line(
+            QStringLiteral("  through no adapter this computer lists: %1").arg(strays.unmatched));
+    Output::line(QStringLiteral("  converters: %1").arg(found));
     const qint64 dropped = client.droppedDatagrams();
     Output::line(QStringLiteral("Dropped: %1 not JSON, %2 naming a member twice, %3 with an "
                                 "unknown ack, %4 other replies, %5 by the system for want of "
                                 "buffer")
-                     .arg(notJson)
-                     .arg(namedTwice)
-                     .arg(unknownAck)
-                     .arg(otherReplies)
+                     .arg(strays.notJson)
+                     .arg(strays.namedTwice)
+                     .arg(strays.unknownAck)
+                     .arg(strays.otherReplies)
                      .arg(dropped < 0 ? QStringLiteral("(unknown)") : QString::number(dropped)));
-    if (notJson + namedTwice + unknownAck > 0)
+}
+
+// Hints from what came back: strangers on the port, converters behind a
+// router, and nothing at all.
+QStringList answerHints(const QList<Adapter> &list, const Client &client,
+    const QList<FoundConverter> &found, const Strays &strays)
+{
+    QStringList hints;
+    if (strays.noConverters() > 0)
         hints.append(QStringLiteral("%1 datagrams that no converter sends reached this computer: "
                                     "another program answers on the converters' port, or a host "
                                     "sends rubbish")
-                         .arg(notJson + namedTwice + unknownAck));
-    for (const Converter &converter : found) {
+                         .arg(strays.noConverters()));
+    for (const FoundConverter &converter : found) {
         if (!inLocalSubnet(list, converter.address))
             hints.append(QStringLiteral("%1 at %2 lies in no local subnet: it is reached through a "
                                         "router, which a search by broadcast does not cross; ask "
                                         "it with --host %2")
                              .arg(Output::field(converter.uuid), converter.address.toString()));
     }
-    if (found.isEmpty() && notJson + namedTwice + unknownAck + otherReplies == 0) {
+    if (found.isEmpty() && strays.noConverters() + strays.otherReplies == 0) {
         hints.append(QStringLiteral(
             "nothing came back at all. The converters answer to the port the search left from "
             "(here %1), and a firewall may drop those replies. Allow them, for nftables: nft "
@@ -216,7 +219,35 @@ int run(CommandLine &line)
             "converters behind a router do not hear a broadcast: ask them by address with "
             "--host ADDRESS (lbxctl discover --host 192.168.1.20)"));
     }
+    return hints;
+}
 
+} // namespace
+
+namespace Doctor {
+
+void addOptions(CommandLine &line)
+{
+    line.addExchangeOptions(
+        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+}
+
+int run(Session &session)
+{
+    QList<Adapter> list = adapters();
+    Strays strays;
+    Client &client = session.client();
+    client.setTap([&](const QNetworkDatagram &datagram) {
+        count(datagram, list, strays);
+    });
+    const QList<FoundConverter> found = session.search(session.options.retries);
+    const bool byHost = !session.options.hosts.isEmpty();
+
+    QStringList hints;
+    printAdapters(list, hints);
+    printSearch(list, client, byHost);
+    printAnswers(list, client, byHost, strays, found.size(), hints);
+    hints += answerHints(list, client, found, strays);
     Output::line(hints.isEmpty() ? QStringLiteral("No hints: every adapter that is up answered.")
                                  : QStringLiteral("Hints:"));
     for (const QString &hint : qAsConst(hints))

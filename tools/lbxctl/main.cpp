@@ -4,25 +4,14 @@
 #include "commandline.h"
 #include "commands.h"
 #include "output.h"
+#include "session.h"
 
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
-#include <iterator>
 
 namespace {
-
-const CommandEntry *const commands[] = {
-    &discoverCommand,
-    &setCommand,
-    &uploadLogCommand,
-    &updateCommand,
-    &factoryCommand,
-    &applyCommand,
-    &checkCommand,
-    &doctorCommand,
-};
 
 const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]
 
@@ -46,7 +35,7 @@ before anything is sent; 130 when interrupted.
 void printOverview(std::FILE *to)
 {
     QByteArray list;
-    for (const CommandEntry *command : commands)
+    for (const CommandEntry *command : commandTable)
         list += QByteArray("  ") + QByteArray(command->name).leftJustified(12) + "  "
             + command->summary + '\n';
     std::fprintf(to, overview, list.constData());
@@ -81,15 +70,16 @@ int main(int argc, char *argv[])
         std::printf("lbxctl %s\n", LBX_VERSION);
         return Succeeded;
     }
-    for (const CommandEntry *command : commands) {
+    for (const CommandEntry *command : commandTable) {
         if (first != QLatin1String(command->name))
             continue;
         CommandLine line(first, QString::fromUtf8(command->summary));
         command->addOptions(line);
         line.process(arguments.mid(1));
+        Session session(line);
 
         std::signal(SIGINT, onInterrupt);
-        return command->run(line);
+        return command->run(session);
     }
     refuse(QStringLiteral("unknown command \"%1\"; see lbxctl --help").arg(Output::escaped(first)));
 }

@@ -1,13 +1,10 @@
 // lbxctl upload-log, update and factory: the fixed requests of maintenance.
 
-#include "commandline.h"
 #include "commands.h"
-#include "targets.h"
+#include "send.h"
+#include "session.h"
 
 namespace {
-
-// An update or a factory reset takes minutes.
-constexpr int defaultWaitSeconds = 180;
 
 void addCommonOptions(CommandLine &line, bool changesState)
 {
@@ -16,8 +13,9 @@ void addCommonOptions(CommandLine &line, bool changesState)
                                       "2), once lbx.info shows it up and still there.")
                      : QStringLiteral("Asks a silent converter this many more times (default 2)."));
     line.addTargets();
+    // An update or a factory reset takes minutes.
     if (changesState)
-        line.addWaitOptions(defaultWaitSeconds);
+        line.addWaitOptions(180);
 }
 
 } // namespace
@@ -29,9 +27,11 @@ void addOptions(CommandLine &line)
     addCommonOptions(line, false);
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
-    return sendToTargets(line, {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}});
+    return sendToTargets(session,
+        {targetsOf(session.line),
+            {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}}, std::nullopt, {}});
 }
 
 } // namespace UploadLog
@@ -46,10 +46,11 @@ void addOptions(CommandLine &line)
     addCommonOptions(line, true);
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
-    const WaitSpec wait{defaultWaitSeconds, false, updateJudge};
-    return sendToTargets(line, {Protocol::updateRequest, Protocol::Reply::Update, true, {}}, &wait);
+    return sendToTargets(session,
+        {targetsOf(session.line), {Protocol::updateRequest, Protocol::Reply::Update, true, {}},
+            session.line.waitMs(), {false, updateJudge}});
 }
 
 } // namespace Update
@@ -66,17 +67,18 @@ void addOptions(CommandLine &line)
         QStringLiteral("Confirms the factory reset: the saved configuration and data are lost.")});
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
-    if (!line.isSet(QStringLiteral("yes")))
+    if (!session.line.isSet(QStringLiteral("yes")))
         refuse(QStringLiteral("factory returns converters to factory settings and loses their "
                               "configuration and data: add --yes to go ahead"));
     // A converter back at factory settings may be back at its factory address.
-    const WaitSpec wait{defaultWaitSeconds, true, [](const QJsonObject &) {
+    const WaitRule wait{true, [](const QJsonObject &) {
                             return factoryJudge();
                         }};
-    return sendToTargets(
-        line, {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}}, &wait);
+    return sendToTargets(session,
+        {targetsOf(session.line), {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}},
+            session.line.waitMs(), wait});
 }
 
 } // namespace Factory

@@ -22,7 +22,7 @@ QJsonArray adapterList()
     return list;
 }
 
-Roster rosterOf(const QList<Converter> &found, const QList<QHostAddress> &searched)
+Roster rosterOf(const QList<FoundConverter> &found, const QList<QHostAddress> &searched)
 {
     Roster roster;
     roster.saved = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -30,7 +30,7 @@ Roster rosterOf(const QList<Converter> &found, const QList<QHostAddress> &search
     roster.adapters = adapterList();
     for (const QHostAddress &to : searched)
         roster.searched.append(to.toString());
-    for (const Converter &converter : found)
+    for (const FoundConverter &converter : found)
         roster.converters.append(converter.record);
     return roster;
 }
@@ -95,17 +95,15 @@ QString csvField(QString text)
 
 } // namespace
 
-QByteArray rosterCsv(const QList<Converter> &found)
+QByteArray rosterCsv(const QList<FoundConverter> &found)
 {
     QString csv = QStringLiteral("uuid,ip,appVersion,romVersion,baud,pluginName,caption\r\n");
-    for (const Converter &converter : found) {
+    for (const FoundConverter &converter : found) {
         const QJsonObject &record = converter.record;
-        const int index = Protocol::pluginIndex(
-            record, Protocol::pluginTable(), int(std::size(Protocol::plugins)));
         const QStringList fields{converter.uuid, Protocol::ipText(record),
             Protocol::appVersionText(record), record.value(QStringLiteral("romVersion")).toString(),
             Protocol::baudText(record), record.value(QStringLiteral("pluginName")).toString(),
-            QString::fromUtf8(Protocol::plugins[index].caption)};
+            Protocol::pluginCaption(record)};
         QStringList quoted;
         for (const QString &field : fields)
             quoted.append(csvField(field));

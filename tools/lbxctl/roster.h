@@ -21,7 +21,7 @@ struct Roster
 };
 
 // The roster of a search that has just been made.
-Roster rosterOf(const QList<Converter> &found, const QList<QHostAddress> &searched);
+Roster rosterOf(const QList<FoundConverter> &found, const QList<QHostAddress> &searched);
 
 // Written whole or not at all; false with the reason otherwise.
 bool saveRoster(const Roster &roster, const QString &path, QString *error);
@@ -33,6 +33,6 @@ QJsonArray adapterList();
 // The converters as CSV for a spreadsheet: UTF-8 with a byte-order mark, the
 // captions intact, fields quoted where they must be, and any field that a
 // spreadsheet would take for a formula made plain text.
-QByteArray rosterCsv(const QList<Converter> &found);
+QByteArray rosterCsv(const QList<FoundConverter> &found);
 
 #endif // LBXCTL_ROSTER_H

@@ -1,29 +1,44 @@
 // lbxctl set: baud rate and protocol plug-in of the targets.
 
-#include "commandline.h"
 #include "commands.h"
 #include "output.h"
-#include "targets.h"
-
-#include <algorithm>
-#include <iterator>
+#include "send.h"
+#include "session.h"
 
 namespace {
 
-QStringList pluginNames()
+// "\"OvUdp485\", ..., \"\"": every name a converter takes, the empty one too.
+QString pluginNamesText()
 {
     QStringList names;
-    for (const Protocol::Plugin &plugin : Protocol::plugins)
-        names.append(QStringLiteral("\"%1\"").arg(QString::fromUtf8(plugin.name)));
-    return names;
+    const QStringList plain = Protocol::pluginNames();
+    for (const QString &name : plain)
+        names.append(QStringLiteral("\"%1\"").arg(name));
+    return names.join(QStringLiteral(", "));
+}
+
+Protocol::Settings settingsFrom(const CommandLine &line)
+{
+    if (!line.isSet(QStringLiteral("baud")))
+        refuse(QStringLiteral("set needs --baud"));
+    Protocol::Settings settings;
+    bool ok = false;
+    const QString baudText = line.value(QStringLiteral("baud"));
+    settings.baud = baudText.toInt(&ok);
+    if (!ok || !Protocol::isBaudRate(settings.baud))
+        refuse(QStringLiteral("unknown baud rate \"%1\": a converter takes %2")
+                   .arg(Output::escaped(baudText), Protocol::baudRatesText()));
+    if (line.isSet(QStringLiteral("plugin")))
+        settings.pluginName = line.value(QStringLiteral("plugin"));
+    if (settings.pluginName && !Protocol::pluginNames().contains(*settings.pluginName))
+        refuse(QStringLiteral("unknown plug-in \"%1\": a converter takes %2")
+                   .arg(Output::escaped(*settings.pluginName), pluginNamesText()));
+    return settings;
 }
 
 } // namespace
 
 namespace Set {
-
-// A converter restarts after a setting; half a minute is usual.
-constexpr int defaultWaitSeconds = 60;
 
 void addOptions(CommandLine &line)
 {
@@ -32,48 +47,27 @@ void addOptions(CommandLine &line)
                        "again only when lbx.info shows it up and not set."));
     line.addTargets();
     line.addOption({QStringLiteral("baud"),
-        QStringLiteral("Baud rate: 4800, 9600, 19200, 38400 or 115200."), QStringLiteral("N")});
+        QStringLiteral("Baud rate: %1.").arg(Protocol::baudRatesText()), QStringLiteral("N")});
     line.addOption({QStringLiteral("plugin"),
         QStringLiteral("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
                        "converter keeps its own.")
-            .arg(pluginNames().join(QStringLiteral(", "))),
+            .arg(pluginNamesText()),
         QStringLiteral("NAME")});
-    line.addWaitOptions(defaultWaitSeconds);
+    // A converter restarts after a setting; half a minute is usual.
+    line.addWaitOptions(60);
 }
 
-int run(CommandLine &line)
+int run(Session &session)
 {
-    if (!line.isSet(QStringLiteral("baud")))
-        refuse(QStringLiteral("set needs --baud"));
-    bool ok = false;
-    const QString baudText = line.value(QStringLiteral("baud"));
-    const int baud = baudText.toInt(&ok);
-    if (!ok
-        || std::find(std::begin(Protocol::baudRates), std::end(Protocol::baudRates), baud)
-            == std::end(Protocol::baudRates))
-        refuse(QStringLiteral(
-            "unknown baud rate \"%1\": a converter takes 4800, 9600, 19200, 38400 or 115200")
-                   .arg(Output::escaped(baudText)));
-    const Protocol::PluginTable table = Protocol::pluginTable();
-    const bool withPlugin = line.isSet(QStringLiteral("plugin"));
-    const QString plugin = line.value(QStringLiteral("plugin"));
-    if (withPlugin && !table.contains(plugin))
-        refuse(QStringLiteral("unknown plug-in \"%1\": a converter takes %2")
-                   .arg(Output::escaped(plugin), pluginNames().join(QStringLiteral(", "))));
-
-    Client::Command command;
-    command.request = Protocol::datagram(
-        Protocol::setRequest(QString::number(baud), withPlugin ? table.value(plugin) : -1, table));
-    command.expected = Protocol::Reply::Set;
-    command.changesState = true;
-    command.alreadySo = [=](const QJsonObject &record) {
-        return Protocol::baudText(record) == QString::number(baud)
-            && (!withPlugin || record.value(QStringLiteral("pluginName")).toString() == plugin);
-    };
-    const WaitSpec wait{defaultWaitSeconds, false, [=](const QJsonObject &) {
-                            return settingsJudge(baud, plugin, withPlugin);
+    const Protocol::Settings settings = settingsFrom(session.line);
+    const Client::Command command{Protocol::setDatagram(settings), Protocol::Reply::Set, true,
+        [settings](const QJsonObject &record) {
+            return Protocol::showsSettings(record, settings);
+        }};
+    const WaitRule wait{false, [settings](const QJsonObject &) {
+                            return settingsJudge(settings);
                         }};
-    return sendToTargets(line, command, &wait);
+    return sendToTargets(session, {targetsOf(session.line), command, session.line.waitMs(), wait});
 }
 
 } // namespace Set

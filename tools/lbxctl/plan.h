@@ -1,0 +1,54 @@
+#ifndef LBXCTL_PLAN_H
+#define LBXCTL_PLAN_H
+
+#include "client.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// A site's plan, as apply reads it: the spreadsheet a site keeps (CSV with the
+// columns uuid, baud and plugin, in any order, among others) or JSON lines of
+// the same members. Plain values and functions: no file, no socket.
+
+// One row: a converter by its uuid, and the settings it should have (without a
+// plug-in, it keeps its own).
+struct PlanRow
+{
+    int line = 0;
+    QString uuid;
+    Protocol::Settings settings;
+};
+
+// The rows of a plan's text; or, for every line that is wrong, "line N: why".
+struct PlanReading
+{
+    QList<PlanRow> rows;
+    QStringList errors;
+};
+PlanReading readPlan(const QString &text);
+
+// What apply does about a row, or about a converter that no row names.
+struct PlanStep
+{
+    enum Kind {
+        Missing, // in the plan, did not answer
+        Ambiguous, // its uuid answered from more than one address
+        Unchanged, // already as planned
+        Set, // to be set
+        NotInPlan, // answered, no row names it
+    };
+    Kind kind;
+    std::optional<PlanRow> row; // none for NotInPlan
+    QList<FoundConverter> converters; // the one it is about; every one for Ambiguous
+};
+// The steps for each row in the plan's order, then for each converter found
+// that no row names.
+QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConverter> &found);
+
+// "115200 OvTcp485", or "115200" where the converter keeps its plug-in.
+QString plannedText(const Protocol::Settings &settings);
+
+#endif // LBXCTL_PLAN_H

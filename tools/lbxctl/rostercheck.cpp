@@ -1,0 +1,112 @@
+#include "rostercheck.h"
+
+#include "output.h"
+
+#include <QVector>
+
+#include <algorithm>
+
+QString memberText(const QJsonObject &record, const char *name)
+{
+    const QJsonValue value = record.value(QLatin1String(name));
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 15);
+    return value.toString();
+}
+
+namespace {
+
+// "ok", or "changed" with what changed between the roster's record and now.
+Finding compared(const QString &uuid, const QJsonObject &before, const QJsonObject &now)
+{
+    QStringList changed;
+    QJsonObject changes;
+    for (const RosterMember &member : rosterMembers) {
+        const QString from = memberText(before, member.name);
+        const QString to = memberText(now, member.name);
+        if (from == to)
+            continue;
+        changed.append(
+            QStringLiteral("%1 %2 -> %3")
+                .arg(QLatin1String(member.name), Output::field(from), Output::field(to)));
+        changes.insert(QLatin1String(member.name),
+            QJsonObject{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}});
+    }
+    return {changed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("changed"), uuid,
+        Protocol::ipText(now), changed.join(QStringLiteral(", ")), changes, now};
+}
+
+// The converter found for a roster entry: one with its uuid not yet taken,
+// the one at its old address where there are several; -1 for none.
+int matchFor(
+    const QJsonObject &before, const QList<FoundConverter> &found, const QVector<bool> &matched)
+{
+    const QString uuid = Protocol::uuidText(before);
+    int at = -1;
+    for (int i = 0; i < found.size(); ++i) {
+        if (matched.at(i) || found.at(i).uuid != uuid)
+            continue;
+        if (at < 0 || Protocol::ipText(found.at(i).record) == Protocol::ipText(before))
+            at = i;
+    }
+    return at;
+}
+
+// Why a finding is a duplicate: its uuid answered from another address too,
+// or its address answered as another uuid too; empty when neither.
+QString duplication(const Finding &finding, const QList<FoundConverter> &found)
+{
+    QStringList why;
+    for (const FoundConverter &converter : found) {
+        if (converter.uuid == finding.uuid && Protocol::ipText(converter.record) != finding.ip)
+            why.append(QStringLiteral("uuid also at %1").arg(converter.address.toString()));
+    }
+    for (const FoundConverter &converter : found) {
+        if (Protocol::ipText(converter.record) == finding.ip && converter.uuid != finding.uuid)
+            why.append(
+                QStringLiteral("address also answers as %1").arg(Output::field(converter.uuid)));
+    }
+    return why.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QList<Finding> compareWithRoster(
+    const QList<QJsonObject> &roster, const QList<FoundConverter> &found, bool withRoster)
+{
+    QList<Finding> findings;
+    QVector<bool> matched(found.size(), false);
+    for (const QJsonObject &before : roster) {
+        const int at = matchFor(before, found, matched);
+        if (at < 0) {
+            findings.append({QStringLiteral("missing"), Protocol::uuidText(before),
+                Protocol::ipText(before), QStringLiteral("in the roster, did not answer"), {}, {}});
+            continue;
+        }
+        matched[at] = true;
+        findings.append(compared(Protocol::uuidText(before), before, found.at(at).record));
+    }
+    for (int i = 0; i < found.size(); ++i) {
+        if (!matched.at(i))
+            findings.append({withRoster ? QStringLiteral("new") : QStringLiteral("ok"),
+                found.at(i).uuid, Protocol::ipText(found.at(i).record),
+                withRoster ? QStringLiteral("answered, not in the roster") : QString(), {},
+                found.at(i).record});
+    }
+    for (Finding &finding : findings) {
+        const QString why = finding.record.isEmpty() ? QString() : duplication(finding, found);
+        if (!why.isEmpty()) {
+            finding.kind = QStringLiteral("duplicate");
+            finding.detail = why;
+        }
+    }
+    return findings;
+}
+
+bool allOk(const QList<Finding> &findings, int expected, int found)
+{
+    return found == expected
+        && std::all_of(findings.cbegin(), findings.cend(), [](const Finding &finding) {
+               return finding.kind == QLatin1String("ok");
+           });
+}

@@ -1,0 +1,45 @@
+#ifndef LBXCTL_SEND_H
+#define LBXCTL_SEND_H
+
+#include "client.h"
+#include "confirm.h"
+#include "targets.h"
+
+#include <QHash>
+
+#include <optional>
+
+class Reporter;
+class Session;
+
+// How --wait confirms a command: whether the converter may come back at
+// another address, and the judge of what it then reports, made from what it
+// reported before.
+struct WaitRule
+{
+    bool mayMove = false;
+    std::function<Judge(const QJsonObject &before)> judgeFor;
+};
+
+// One command for the converters a command line names.
+struct Delivery
+{
+    TargetSet targets;
+    Client::Command command;
+    std::optional<int> waitMs; // with --wait: how long to wait for each to come back
+    WaitRule wait;
+};
+
+// Sends the command to exactly the converters named (searching first for
+// uuids and --all) and reports each one's outcome; with a wait, waits for each
+// to come back and judges what it reports. Returns the exit status.
+int sendToTargets(Session &session, const Delivery &delivery);
+
+// Sends each order, then waits for each converter that acknowledged (or fell
+// silent as if restarting) to come back, watched as watchFor says; reports
+// every outcome. Returns how many were confirmed.
+int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitMs,
+    const QHash<quint32, QJsonObject> &before, Reporter &reporter,
+    const std::function<Watch(const Answer &)> &watchFor);
+
+#endif // LBXCTL_SEND_H

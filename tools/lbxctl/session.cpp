@@ -1,0 +1,35 @@
+#include "session.h"
+
+#include "output.h"
+
+#include <cstdlib>
+
+Session::Session(CommandLine &line)
+    : line(line)
+    , options(line.clientOptions())
+{
+}
+
+Session::~Session() = default;
+
+Client &Session::client()
+{
+    if (opened)
+        return *opened;
+    auto client = std::make_unique<Client>(options);
+    QString error;
+    if (!client->open(&error))
+        refuse(error);
+    opened = std::move(client);
+    return *opened;
+}
+
+QList<FoundConverter> Session::search(int repeats, OnInterrupt onInterrupt)
+{
+    const QList<FoundConverter> found = client().discover(repeats);
+    if (Client::interrupted() && onInterrupt == OnInterrupt::Stop) {
+        Output::note(QStringLiteral("interrupted during the search; nothing was sent"));
+        std::exit(Output::finish(Interrupted));
+    }
+    return found;
+}
