@@ -72,6 +72,28 @@ void FakeConverters::heard(QUdpSocket &socket, int converter)
     }
 }
 
+// A marker to every socket: loopback keeps each socket's datagrams in order,
+// so once the markers are logged, so is everything sent before them.
+bool FakeConverters::settle()
+{
+    const QByteArray marker = "settle";
+    QUdpSocket sender;
+    auto markerLogged = [&](QList<Received> &log, const QHostAddress &to) {
+        sender.writeDatagram(marker, to, 12166);
+        const bool seen = waitFor([&] {
+            return !log.isEmpty() && log.constLast().bytes == marker;
+        });
+        if (seen)
+            log.removeLast();
+        return seen;
+    };
+    bool all = markerLogged(broadcastLog, QHostAddress(QHostAddress::LocalHost));
+    for (int n = 0; n < int(sockets.size()); ++n)
+        all = markerLogged(unicastLogs[n], QHostAddress(QStringLiteral("127.0.0.%1").arg(n + 2)))
+            && all;
+    return all;
+}
+
 int FakeConverters::unicastTotal() const
 {
     int total = 0;

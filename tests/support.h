@@ -38,6 +38,10 @@ public:
     bool waitForBroadcast(int count = 1);
     quint16 toolPort() const { return broadcastLog.constLast().fromPort; }
 
+    // Once every datagram sent to the converters so far has been read and
+    // logged; false when that took more than a few seconds.
+    bool settle();
+
     // Sends a datagram from converter n to the tool's search socket.
     void send(int converter, const QByteArray &bytes);
     void sendInfo(int converter, const QString &uuid);

@@ -79,7 +79,7 @@ QJsonObject SimulatorTest::infoOf(const QHostAddress &converter, int timeoutMs)
 
 void SimulatorTest::broadcastReachesEveryConverterUnicastOne()
 {
-    SimulatorProcess simulator({"--count", "3", "-v"});
+    SimulatorProcess simulator({"--count", "3", "--verbose"});
     QVERIFY(simulator.started());
     QCOMPARE(ask(Protocol::infoRequest, QHostAddress::Broadcast, 3).size(), 3);
     QStringList from;
@@ -147,7 +147,7 @@ void SimulatorTest::rejectedSettingsLeaveTheConverterUnchanged()
 
 void SimulatorTest::restartingConverterIsSilentEvenWhenItsAnswerIsLost()
 {
-    SimulatorProcess simulator({"-v", "--silent-chance", "1", "--restart", "600000"});
+    SimulatorProcess simulator({"--verbose", "--silent-chance", "1", "--restart", "600000"});
     QVERIFY(simulator.started());
     QVERIFY(ask(R"({"arg":{"baud":4800},"call":"lbx.set"})", second, 1, 300).isEmpty());
     QVERIFY(simulator.waitForOutput(QStringLiteral("LBXSIM000002: does not answer")));

@@ -5,6 +5,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMap>
+#include <QSet>
 
 #include <cstdio>
 
@@ -73,129 +75,147 @@ void raiseDescriptorLimit()
 #endif
 }
 
+// Converter numbers from 1 to count, each with a text ("N=TEXT"), or alone ("N").
+QMap<int, QString> numbered(const QStringList &texts, int count, bool withText, const QString &name)
+{
+    QMap<int, QString> found;
+    for (const QString &text : texts) {
+        const int equals = withText ? text.indexOf(QLatin1Char('=')) : text.size();
+        bool ok = false;
+        const int n = text.leftRef(equals).toInt(&ok);
+        if (equals < 0 || !ok || n < 1 || n > count)
+            fail(QStringLiteral("--%1 takes %2 from 1 to %3, not \"%4\"")
+                     .arg(name,
+                         withText ? QStringLiteral("N=TEXT with N")
+                                  : QStringLiteral("a converter number"))
+                     .arg(count)
+                     .arg(text));
+        found.insert(n, text.mid(equals + 1));
+    }
+    return found;
+}
+
+QHostAddress ipv4Address(const QCommandLineParser &parser, const QString &name)
+{
+    const QHostAddress address(parser.value(name));
+    if (address.protocol() != QAbstractSocket::IPv4Protocol)
+        fail(
+            QStringLiteral("--%1 takes an IPv4 address, not \"%2\"").arg(name, parser.value(name)));
+    return address;
+}
+
+double numberBetween(const QCommandLineParser &parser, const QString &name, double low, double high,
+    const QString &what)
+{
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        fail(QStringLiteral("--%1 takes %2, not \"%3\"").arg(name, what, parser.value(name)));
+    return value;
+}
+
+const char *const description
+    = "Simulated LBX converters. Each answers the tool's requests on UDP port 12166 from an\n"
+      "address of its own (127.0.0.2, 127.0.0.3, ... by default): the search broadcast reaches\n"
+      "all of them, a request sent to one address reaches that converter only.\n"
+      "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes the baud\n"
+      "rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485, OvCom485, OvTcp485\n"
+      "and Net485; anything else is rejected (\"result\":\"rejected\" and an \"error\" text in\n"
+      "the reply) and changes nothing. lbx.factory restores the start values. A converter\n"
+      "restarts after lbx.set and lbx.factory (and an update), whether or not its answer\n"
+      "gets through. A request sent to an address where no converter lives reaches none.\n"
+      "Run it inside scripts/netns-run, never on a real network.";
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QString::fromUtf8(description));
+    parser.addHelpOption();
+    parser.addOptions({
+        {{QStringLiteral("n"), QStringLiteral("count")},
+            QStringLiteral("Number of converters (1 to 60000)."), QStringLiteral("N"),
+            QStringLiteral("3")},
+        {QStringLiteral("base"),
+            QStringLiteral("IPv4 address of the first converter; the others follow it."),
+            QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.2")},
+        {QStringLiteral("delay"), QStringLiteral("Milliseconds before each reply."),
+            QStringLiteral("MS"), QStringLiteral("0")},
+        {QStringLiteral("silent-chance"),
+            QStringLiteral("Probability from 0 to 1 that a converter does not answer a request."),
+            QStringLiteral("P"), QStringLiteral("0")},
+        {QStringLiteral("restart"),
+            QStringLiteral("Milliseconds a converter stays silent after answering lbx.set or "
+                           "lbx.factory, as it restarts."),
+            QStringLiteral("MS"), QStringLiteral("0")},
+        {QStringLiteral("seed"), QStringLiteral("Seed for --silent-chance, for runs that repeat."),
+            QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("uuid-prefix"),
+            QStringLiteral("Text before each converter's number in its uuid."),
+            QStringLiteral("TEXT"), QStringLiteral("LBXSIM")},
+        {QStringLiteral("verbose"), QStringLiteral("Logs every datagram in and out.")},
+        {QStringLiteral("uuid"),
+            QStringLiteral("Converter N (from 1) reports TEXT as its uuid, which may be empty or "
+                           "another converter's; may be given again."),
+            QStringLiteral("N=TEXT")},
+        {QStringLiteral("keeps-settings"),
+            QStringLiteral("Converter N (from 1) acknowledges lbx.set and restarts, but keeps "
+                           "its settings; may be given again."),
+            QStringLiteral("N")},
+        {QStringLiteral("update-to"),
+            QStringLiteral("lbx.update finds this application version: a converter "
+                           "acknowledges, restarts (--restart) and reports it from then on. "
+                           "Without it, no update is found."),
+            QStringLiteral("VERSION")},
+        {QStringLiteral("factory-address"),
+            QStringLiteral("A converter reset to factory settings comes back at this address "
+                           "(the next free one when another converter holds it)."),
+            QStringLiteral("ADDRESS")},
+    });
+}
+
+// The simulator's options from the command line; refuses (exit 2) what it cannot take.
+Simulator::Options parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        fail(QStringLiteral("unexpected argument \"%1\"; see --help")
+                 .arg(parser.positionalArguments().constFirst()));
+    Simulator::Options options;
+    options.count = wholeNumber(parser, QStringLiteral("count"), 1, 60000);
+    options.base = ipv4Address(parser, QStringLiteral("base"));
+    if (options.base.toIPv4Address() > 0xFFFFFFFFu - quint32(options.count))
+        fail(QStringLiteral("--base %1 leaves no room for %2 converters")
+                 .arg(options.base.toString())
+                 .arg(options.count));
+    options.delayMs = wholeNumber(parser, QStringLiteral("delay"), 0, 3600000);
+    options.silentChance = numberBetween(
+        parser, QStringLiteral("silent-chance"), 0, 1, QStringLiteral("a number from 0 to 1"));
+    options.restartMs = wholeNumber(parser, QStringLiteral("restart"), 0, 3600000);
+    options.seed = quint32(wholeNumber(parser, QStringLiteral("seed"), 0, 2147483647));
+    options.uuidPrefix = parser.value(QStringLiteral("uuid-prefix"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+    options.uuids = numbered(
+        parser.values(QStringLiteral("uuid")), options.count, true, QStringLiteral("uuid"));
+    const QList<int> keeping = numbered(parser.values(QStringLiteral("keeps-settings")),
+        options.count, false, QStringLiteral("keeps-settings"))
+                                   .keys();
+    options.keepingSettings = QSet<int>(keeping.cbegin(), keeping.cend());
+    if (parser.isSet(QStringLiteral("update-to")))
+        options.updateTo = numberBetween(parser, QStringLiteral("update-to"), 0.01, 999.99,
+            QStringLiteral("a version number such as 1.6"));
+    if (parser.isSet(QStringLiteral("factory-address")))
+        options.factoryAddress = ipv4Address(parser, QStringLiteral("factory-address"));
+    return options;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lbxsim"));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated LBX converters. Each answers the tool's requests on UDP port 12166 from an\n"
-        "address of its own (127.0.0.2, 127.0.0.3, ... by default): the search broadcast reaches\n"
-        "all of them, a request sent to one address reaches that converter only.\n"
-        "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes the baud\n"
-        "rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485, OvCom485, OvTcp485\n"
-        "and Net485; anything else is rejected (\"result\":\"rejected\" and an \"error\" text in\n"
-        "the reply) and changes nothing. lbx.factory restores the start values. A converter\n"
-        "restarts after lbx.set and lbx.factory (and an update), whether or not its answer\n"
-        "gets through. A request sent to an address where no converter lives reaches none.\n"
-        "Run it inside scripts/netns-run, never on a real network."));
-    parser.addHelpOption();
-    const QCommandLineOption count({QStringLiteral("n"), QStringLiteral("count")},
-        QStringLiteral("Number of converters (1 to 60000)."), QStringLiteral("N"),
-        QStringLiteral("3"));
-    const QCommandLineOption base(QStringLiteral("base"),
-        QStringLiteral("IPv4 address of the first converter; the "
-                       "others follow it."),
-        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.2"));
-    const QCommandLineOption delay(QStringLiteral("delay"),
-        QStringLiteral("Milliseconds before each reply."), QStringLiteral("MS"),
-        QStringLiteral("0"));
-    const QCommandLineOption silent(QStringLiteral("silent-chance"),
-        QStringLiteral("Probability from 0 to 1 that a converter "
-                       "does not answer a request."),
-        QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption restart(QStringLiteral("restart"),
-        QStringLiteral("Milliseconds a converter stays silent after "
-                       "answering lbx.set or lbx.factory, as it "
-                       "restarts."),
-        QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption seed(QStringLiteral("seed"),
-        QStringLiteral("Seed for --silent-chance, for runs that repeat."), QStringLiteral("N"),
-        QStringLiteral("1"));
-    const QCommandLineOption prefix(QStringLiteral("uuid-prefix"),
-        QStringLiteral("Text before each converter's number in its uuid."), QStringLiteral("TEXT"),
-        QStringLiteral("LBXSIM"));
-    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
-        QStringLiteral("Log every datagram in and out."));
-    const QCommandLineOption uuid(QStringLiteral("uuid"),
-        QStringLiteral("Converter N (from 1) reports TEXT as its uuid, which may be empty or "
-                       "another converter's; may be given again."),
-        QStringLiteral("N=TEXT"));
-    const QCommandLineOption keeps(QStringLiteral("keeps-settings"),
-        QStringLiteral("Converter N (from 1) acknowledges lbx.set and restarts, but keeps its "
-                       "settings; may be given again."),
-        QStringLiteral("N"));
-    const QCommandLineOption update(QStringLiteral("update-to"),
-        QStringLiteral("lbx.update finds this application version: a converter acknowledges, "
-                       "restarts (--restart) and reports it from then on. Without it, no update "
-                       "is found."),
-        QStringLiteral("VERSION"));
-    const QCommandLineOption factoryAddress(QStringLiteral("factory-address"),
-        QStringLiteral("A converter reset to factory settings comes back at this address (the "
-                       "next free one when another converter holds it)."),
-        QStringLiteral("ADDRESS"));
-    parser.addOptions({count, base, delay, silent, restart, seed, prefix, verbose, uuid, keeps,
-        update, factoryAddress});
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty())
-        fail(QStringLiteral("unexpected argument \"%1\"; see --help")
-                 .arg(parser.positionalArguments().constFirst()));
-
-    Simulator::Options options;
-    options.count = wholeNumber(parser, count.names().constLast(), 1, 60000);
-    options.base = QHostAddress(parser.value(base));
-    if (options.base.protocol() != QAbstractSocket::IPv4Protocol)
-        fail(QStringLiteral("--base takes an IPv4 address, not \"%1\"").arg(parser.value(base)));
-    if (options.base.toIPv4Address() > 0xFFFFFFFFu - quint32(options.count))
-        fail(QStringLiteral("--base %1 leaves no room for %2 converters")
-                 .arg(parser.value(base))
-                 .arg(options.count));
-    options.delayMs = wholeNumber(parser, delay.names().constLast(), 0, 3600000);
-    bool ok = false;
-    options.silentChance = parser.value(silent).toDouble(&ok);
-    if (!ok || options.silentChance < 0 || options.silentChance > 1)
-        fail(QStringLiteral("--silent-chance takes a number from 0 to 1, not \"%1\"")
-                 .arg(parser.value(silent)));
-    options.restartMs = wholeNumber(parser, restart.names().constLast(), 0, 3600000);
-    options.seed = quint32(wholeNumber(parser, seed.names().constLast(), 0, 2147483647));
-    options.uuidPrefix = parser.value(prefix);
-    options.verbose = parser.isSet(verbose);
-    const QStringList uuids = parser.values(uuid);
-    for (const QString &text : uuids) {
-        const int equals = text.indexOf(QLatin1Char('='));
-        const int n = text.leftRef(equals).toInt(&ok);
-        if (equals < 0 || !ok || n < 1 || n > options.count)
-            fail(QStringLiteral("--uuid takes N=TEXT with N from 1 to %1, not \"%2\"")
-                     .arg(options.count)
-                     .arg(text));
-        options.uuids.insert(n, text.mid(equals + 1));
-    }
-    const QStringList keeping = parser.values(keeps);
-    for (const QString &text : keeping) {
-        const int n = text.toInt(&ok);
-        if (!ok || n < 1 || n > options.count)
-            fail(
-                QStringLiteral("--keeps-settings takes a converter number from 1 to %1, not \"%2\"")
-                    .arg(options.count)
-                    .arg(text));
-        options.keepingSettings.insert(n);
-    }
-    if (parser.isSet(update)) {
-        options.updateTo = parser.value(update).toDouble(&ok);
-        if (!ok || !(options.updateTo > 0 && options.updateTo < 1000))
-            fail(QStringLiteral("--update-to takes a version number such as 1.6, not \"%1\"")
-                     .arg(parser.value(update)));
-    }
-    if (parser.isSet(factoryAddress)) {
-        options.factoryAddress = QHostAddress(parser.value(factoryAddress));
-        if (options.factoryAddress.protocol() != QAbstractSocket::IPv4Protocol)
-            fail(QStringLiteral("--factory-address takes an IPv4 address, not \"%1\"")
-                     .arg(parser.value(factoryAddress)));
-    }
-
+    const Simulator::Options options = parseOptions(app);
     raiseDescriptorLimit();
     Simulator simulator(options);
     QString error;
