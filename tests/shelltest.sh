@@ -1,7 +1,8 @@
 # Sourced by the shell tests: a work folder ($work), the pids of what they start
-# ($pids), stopped at exit along with what cleanup_also undoes, check(), and
-# converter sites in child network namespaces (inside scripts/netns-run; site()
-# needs $lbxsim).
+# ($pids), stopped at exit along with what cleanup_also undoes, check() (from
+# scripts/lib/common.sh), and converter sites in child network namespaces
+# (inside scripts/netns-run; site() needs $lbxsim).
+. "$(dirname "$0")/../scripts/lib/common.sh"
 
 work=$(mktemp -d)
 pids=""
@@ -13,15 +14,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-    if [ "$2" = "$3" ]; then
-        echo "PASS: $1"
-    else
-        echo "FAIL: $1: got \"$2\", expected \"$3\""
-        failures=$((failures + 1))
-    fi
-}
 
 # site NAME FAR-END SUBNET UUID-PREFIX [ROUTED-SUBNET]: the far end of the cable
 # moves into a child namespace, which starts three converters once the cable is

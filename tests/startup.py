@@ -6,7 +6,7 @@ import socket
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "lib"))
 import xwin  # noqa: E402
 
 INFO_REQUEST = b'{"call":"lbx.info"}'

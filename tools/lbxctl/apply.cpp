@@ -32,22 +32,8 @@ QList<PlanRow> planFrom(const QString &path)
     return reading.rows;
 }
 
-const char *kindName(PlanStep::Kind kind)
-{
-    switch (kind) {
-    case PlanStep::Missing:
-        return "missing";
-    case PlanStep::Ambiguous:
-        return "ambiguous";
-    case PlanStep::Unchanged:
-        return "unchanged";
-    case PlanStep::Set:
-        return "set";
-    case PlanStep::NotInPlan:
-        return "not-in-plan";
-    }
-    Q_UNREACHABLE();
-}
+// In JSON, in the order of PlanStep::Kind.
+const char *const kindNames[] = {"missing", "ambiguous", "unchanged", "set", "not-in-plan"};
 
 QString stepText(const PlanStep &step)
 {
@@ -80,7 +66,7 @@ void report(Reporter &reporter, const PlanStep &step)
     const FoundConverter converter = one ? step.converters.constFirst() : FoundConverter();
     const QString uuid = step.row ? step.row->uuid : converter.uuid;
     QJsonObject object{{QStringLiteral("command"), QStringLiteral("apply")},
-        {QStringLiteral("plan"), QString::fromLatin1(kindName(step.kind))},
+        {QStringLiteral("plan"), QString::fromLatin1(kindNames[step.kind])},
         {QStringLiteral("uuid"), uuid},
         {QStringLiteral("ip"),
             converter.address.isNull() ? QJsonValue() : converter.address.toString()}};
@@ -101,8 +87,7 @@ struct Tally
     int missing = 0;
 };
 
-int setAndConfirm(
-    Session &session, const QList<PlanStep> &steps, Reporter &reporter, const Tally &tally)
+int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
 {
     QList<Client::Order> orders;
     QHash<quint32, Protocol::Settings> settingsAt;

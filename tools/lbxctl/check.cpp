@@ -154,16 +154,14 @@ namespace Check {
 
 void addOptions(CommandLine &line)
 {
-    line.addExchangeOptions(
-        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+    line.addSearchOptions();
     line.addOperand(QStringLiteral("ROSTER"),
         QStringLiteral("A roster saved by lbxctl discover --save; or --expect."));
     line.addOption({QStringLiteral("expect"),
         QStringLiteral("Without a roster: the number of converters that should answer."),
         QStringLiteral("N")});
-    line.addOption({QStringLiteral("format"),
-        QStringLiteral("table, json (as --json) or openmetrics (the Prometheus text format)."),
-        QStringLiteral("FORMAT"), QStringLiteral("table")});
+    line.addFormatOption(
+        QStringLiteral("table, json (as --json) or openmetrics (the Prometheus text format)."));
     line.addOption({QStringLiteral("output"),
         QStringLiteral("Writes the output to FILE, whole or not at all, instead of to "
                        "standard output."),

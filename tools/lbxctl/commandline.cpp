@@ -79,6 +79,18 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
     });
 }
 
+void CommandLine::addSearchOptions()
+{
+    addExchangeOptions(
+        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+}
+
+void CommandLine::addFormatOption(const QString &description)
+{
+    parser.addOption(
+        {QStringLiteral("format"), description, QStringLiteral("FORMAT"), QStringLiteral("table")});
+}
+
 void CommandLine::addTargets()
 {
     takesOperands = true;
@@ -123,7 +135,7 @@ std::optional<int> CommandLine::waitMs() const
 
 QString CommandLine::format(const QStringList &formats) const
 {
-    const QString chosen = json() ? QStringLiteral("json") : value(QStringLiteral("format"));
+    QString chosen = json() ? QStringLiteral("json") : value(QStringLiteral("format"));
     if (!formats.contains(chosen))
         refuse(QStringLiteral("--format takes %1 or %2, not \"%3\"")
                    .arg(formats.mid(0, formats.size() - 1).join(QStringLiteral(", ")),

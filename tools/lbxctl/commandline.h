@@ -29,6 +29,10 @@ public:
     // Options of the search and the exchange: --timeout, --retries,
     // --interface, --host, --json, --receive-buffer.
     void addExchangeOptions(int defaultRetries, const QString &retriesText);
+    // The same for a command that only searches: --retries are repeats.
+    void addSearchOptions();
+    // --format, whose first format is the default; each described.
+    void addFormatOption(const QString &description);
     // TARGET... and --all.
     void addTargets();
     // A positional argument other than targets: a PLAN or a ROSTER.

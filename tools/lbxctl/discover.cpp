@@ -55,11 +55,9 @@ namespace Discover {
 
 void addOptions(CommandLine &line)
 {
-    line.addExchangeOptions(
-        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
-    line.addOption({QStringLiteral("format"),
-        QStringLiteral("table, json (as --json) or csv (UTF-8, for a spreadsheet)."),
-        QStringLiteral("FORMAT"), QStringLiteral("table")});
+    line.addSearchOptions();
+    line.addFormatOption(
+        QStringLiteral("table, json (as --json) or csv (UTF-8, for a spreadsheet)."));
     line.addOption({QStringLiteral("save"),
         QStringLiteral("Saves the converters found, when, from which computer and through which "
                        "adapters, as a roster for lbxctl check."),

@@ -228,8 +228,7 @@ namespace Doctor {
 
 void addOptions(CommandLine &line)
 {
-    line.addExchangeOptions(
-        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+    line.addSearchOptions();
 }
 
 int run(Session &session)

@@ -37,20 +37,8 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
     Q_UNREACHABLE();
 }
 
-const char *nameOf(WaitOutcome outcome)
-{
-    switch (outcome) {
-    case WaitOutcome::Confirmed:
-        return "confirmed";
-    case WaitOutcome::NotApplied:
-        return "not-applied";
-    case WaitOutcome::TimedOut:
-        return "timed-out";
-    case WaitOutcome::Interrupted:
-        return "interrupted";
-    }
-    Q_UNREACHABLE();
-}
+// In JSON, in the order of WaitOutcome.
+const char *const waitOutcomeNames[] = {"confirmed", "not-applied", "timed-out", "interrupted"};
 
 QString outcomeText(const Answer &answer)
 {
@@ -186,7 +174,7 @@ void Reporter::confirmed(
         {QStringLiteral("uuid"), uuidOf(answer.address)},
         {QStringLiteral("ip"), answer.address.toString()},
         {QStringLiteral("command"), command},
-        {QStringLiteral("outcome"), QString::fromLatin1(nameOf(outcome))},
+        {QStringLiteral("outcome"), QString::fromLatin1(waitOutcomeNames[int(outcome)])},
         {QStringLiteral("ok"), outcome == WaitOutcome::Confirmed},
         {QStringLiteral("text"), result.verdict.text},
         {QStringLiteral("before"), orNull(before)},

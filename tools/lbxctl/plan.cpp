@@ -189,15 +189,14 @@ PlanReading readPlan(const QString &text)
 
 QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConverter> &found)
 {
+    QHash<QString, QList<FoundConverter>> byUuid; // each in the order found
+    for (const FoundConverter &converter : found)
+        byUuid[converter.uuid].append(converter);
     QList<PlanStep> steps;
     QSet<QString> planned;
     for (const PlanRow &row : rows) {
         planned.insert(row.uuid);
-        QList<FoundConverter> matches;
-        for (const FoundConverter &converter : found) {
-            if (converter.uuid == row.uuid)
-                matches.append(converter);
-        }
+        const QList<FoundConverter> matches = byUuid.value(row.uuid);
         PlanStep::Kind kind = PlanStep::Set;
         if (matches.isEmpty())
             kind = PlanStep::Missing;

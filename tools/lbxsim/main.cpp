@@ -126,50 +126,50 @@ const char *const description
       "gets through. A request sent to an address where no converter lives reaches none.\n"
       "Run it inside scripts/netns-run, never on a real network.";
 
+// Each option: its names, the name of its value (none for a switch), its
+// default, and what it does.
+struct OptionText
+{
+    const char *names;
+    const char *value;
+    const char *byDefault;
+    const char *help;
+};
+const OptionText optionTexts[] = {
+    {"n,count", "N", "3", "Number of converters (1 to 60000)."},
+    {"base", "ADDRESS", "127.0.0.2", "IPv4 address of the first converter; the others follow it."},
+    {"delay", "MS", "0", "Milliseconds before each reply."},
+    {"silent-chance", "P", "0",
+        "Probability from 0 to 1 that a converter does not answer a request."},
+    {"restart", "MS", "0",
+        "Milliseconds a converter stays silent after answering lbx.set or lbx.factory, as it "
+        "restarts."},
+    {"seed", "N", "1", "Seed for --silent-chance, for runs that repeat."},
+    {"uuid-prefix", "TEXT", "LBXSIM", "Text before each converter's number in its uuid."},
+    {"verbose", "", "", "Logs every datagram in and out."},
+    {"uuid", "N=TEXT", "",
+        "Converter N (from 1) reports TEXT as its uuid, which may be empty or another "
+        "converter's; may be given again."},
+    {"keeps-settings", "N", "",
+        "Converter N (from 1) acknowledges lbx.set and restarts, but keeps its settings; may be "
+        "given again."},
+    {"update-to", "VERSION", "",
+        "lbx.update finds this application version: a converter acknowledges, restarts "
+        "(--restart) and reports it from then on. Without it, no update is found."},
+    {"factory-address", "ADDRESS", "",
+        "A converter reset to factory settings comes back at this address (the next free one "
+        "when another converter holds it)."},
+};
+
 void addOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromUtf8(description));
     parser.addHelpOption();
-    parser.addOptions({
-        {{QStringLiteral("n"), QStringLiteral("count")},
-            QStringLiteral("Number of converters (1 to 60000)."), QStringLiteral("N"),
-            QStringLiteral("3")},
-        {QStringLiteral("base"),
-            QStringLiteral("IPv4 address of the first converter; the others follow it."),
-            QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.2")},
-        {QStringLiteral("delay"), QStringLiteral("Milliseconds before each reply."),
-            QStringLiteral("MS"), QStringLiteral("0")},
-        {QStringLiteral("silent-chance"),
-            QStringLiteral("Probability from 0 to 1 that a converter does not answer a request."),
-            QStringLiteral("P"), QStringLiteral("0")},
-        {QStringLiteral("restart"),
-            QStringLiteral("Milliseconds a converter stays silent after answering lbx.set or "
-                           "lbx.factory, as it restarts."),
-            QStringLiteral("MS"), QStringLiteral("0")},
-        {QStringLiteral("seed"), QStringLiteral("Seed for --silent-chance, for runs that repeat."),
-            QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("uuid-prefix"),
-            QStringLiteral("Text before each converter's number in its uuid."),
-            QStringLiteral("TEXT"), QStringLiteral("LBXSIM")},
-        {QStringLiteral("verbose"), QStringLiteral("Logs every datagram in and out.")},
-        {QStringLiteral("uuid"),
-            QStringLiteral("Converter N (from 1) reports TEXT as its uuid, which may be empty or "
-                           "another converter's; may be given again."),
-            QStringLiteral("N=TEXT")},
-        {QStringLiteral("keeps-settings"),
-            QStringLiteral("Converter N (from 1) acknowledges lbx.set and restarts, but keeps "
-                           "its settings; may be given again."),
-            QStringLiteral("N")},
-        {QStringLiteral("update-to"),
-            QStringLiteral("lbx.update finds this application version: a converter "
-                           "acknowledges, restarts (--restart) and reports it from then on. "
-                           "Without it, no update is found."),
-            QStringLiteral("VERSION")},
-        {QStringLiteral("factory-address"),
-            QStringLiteral("A converter reset to factory settings comes back at this address "
-                           "(the next free one when another converter holds it)."),
-            QStringLiteral("ADDRESS")},
-    });
+    for (const OptionText &text : optionTexts) {
+        parser.addOption(
+            {QString::fromLatin1(text.names).split(QLatin1Char(',')), QString::fromUtf8(text.help),
+                QString::fromLatin1(text.value), QString::fromLatin1(text.byDefault)});
+    }
 }
 
 // The simulator's options from the command line; refuses (exit 2) what it cannot take.

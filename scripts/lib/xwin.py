@@ -6,10 +6,15 @@ message a window manager sends when the user clicks the close button.
     python3 xwin.py wait TITLE [SECONDS]   prints the window id once it is mapped
     python3 xwin.py close ID
     python3 xwin.py shot TITLE FILE.png [SECONDS]
+    python3 xwin.py photograph TITLE FILE.png SECONDS COMMAND [ARG...]
+        starts the command, photographs its window once it is mapped (FILE.png
+        "-": no picture), closes it, and exits 0 when the command then ended
+        with status 0
 """
 import ctypes
 import ctypes.util
 import struct
+import subprocess
 import sys
 import time
 import zlib
@@ -181,6 +186,31 @@ class Display:
                 + chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
 
 
+def photograph(display, title, path, seconds, command):
+    program = subprocess.Popen(command)
+    try:
+        window = display.wait_for(title, seconds)
+        if window is None:
+            print("no mapped window titled %r" % title, file=sys.stderr)
+            return 1
+        if path != "-":
+            with open(path, "wb") as out:
+                out.write(display.png(window))
+        display.close_window(window)
+        try:
+            status = program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            print("%s did not end when its window was closed" % command[0], file=sys.stderr)
+            return 1
+        if status != 0:
+            print("%s exited with status %d" % (command[0], status), file=sys.stderr)
+        return 0 if status == 0 else 1
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
 def main(argv):
     display = Display()
     try:
@@ -199,6 +229,8 @@ def main(argv):
             with open(argv[3], "wb") as out:
                 out.write(display.png(window))
             return 0
+        if argv[1:2] == ["photograph"] and len(argv) >= 6:
+            return photograph(display, argv[2], argv[3], float(argv[4]), argv[5:])
         if argv[1:2] == ["close"] and len(argv) == 3:
             display.close_window(int(argv[2], 0))
             return 0
