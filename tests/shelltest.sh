@@ -4,6 +4,12 @@
 # (inside scripts/netns-run; site() needs $lbxsim).
 . "$(dirname "$0")/../scripts/lib/common.sh"
 
+# These tests make adapters and send datagrams: only inside scripts/netns-run.
+if [ -z "${LBX_SANDBOX:-}" ] || [ "$LBX_SANDBOX" != "$(readlink /proc/self/ns/net)" ]; then
+    echo "refused: $0 runs only inside the private network namespace of scripts/netns-run" >&2
+    exit 1
+fi
+
 work=$(mktemp -d)
 pids=""
 cleanup_also() { :; }

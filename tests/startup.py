@@ -20,6 +20,9 @@ def fail(message, tool=None):
 
 
 def main():
+    # It broadcasts: only inside the private network namespace of scripts/netns-run.
+    if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
+        fail("refused: run it inside scripts/netns-run, which makes a private network namespace")
     listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("0.0.0.0", 12166))

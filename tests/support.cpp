@@ -8,9 +8,33 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
 
 namespace {
+
+// These tests broadcast and answer on the converters' port: they run only in
+// the private network namespace that scripts/netns-run makes (as ctest runs
+// them), and refuse, before anything is sent, anywhere else.
+struct SandboxGuard
+{
+    SandboxGuard()
+    {
+        char here[64] = {};
+        const ssize_t length = readlink("/proc/self/ns/net", here, sizeof here - 1);
+        const QByteArray made = qgetenv("LBX_SANDBOX");
+        if (length > 0 && !made.isEmpty() && made == QByteArray(here, int(length)))
+            return;
+        std::fprintf(stderr,
+            "refused: this test sends datagrams, and runs only inside the private network "
+            "namespace of scripts/netns-run (as ctest runs it): scripts/netns-run %s\n",
+            program_invocation_name);
+        std::exit(1);
+    }
+};
 
 DebugLines *activeLines = nullptr;
 QtMessageHandler previousHandler = nullptr;
@@ -36,6 +60,8 @@ bool waitFor(const std::function<bool()> &done)
 {
     return QTest::qWaitFor(done, 5000);
 }
+
+const SandboxGuard sandboxGuard;
 
 } // namespace
 

@@ -65,16 +65,16 @@ Converter::Outcome Converter::handle(const QByteArray &request)
     const QJsonObject object = QJsonDocument::fromJson(request).object();
     const QString call = object.value(QLatin1String("call")).toString();
     if (call == QLatin1String("lbx.info"))
-        return {reply(call, {{QStringLiteral("arg"), info()}}), {}, false};
+        return {reply(call, {{QStringLiteral("arg"), info()}}), {}, false, false, "answered", {}};
     if (call == QLatin1String("lbx.set"))
         return set(object.value(QLatin1String("arg")).toObject());
     if (call == QLatin1String("lbx.uploadLog"))
-        return {reply(call), QStringLiteral("uploads its log"), false};
+        return {reply(call), QStringLiteral("uploads its log"), false, false, "answered", {}};
     if (call == QLatin1String("lbx.update"))
         return update();
     if (call == QLatin1String("lbx.factory"))
         return factory();
-    return {{}, QStringLiteral("ignores a request it does not know"), false};
+    return {{}, QStringLiteral("ignores a request it does not know"), false, false, "unknown", {}};
 }
 
 // A setting the converter cannot take leaves both unchanged; the reply says
@@ -93,38 +93,42 @@ Converter::Outcome Converter::set(const QJsonObject &arg)
         return {reply(QStringLiteral("lbx.set"),
                     {{QStringLiteral("result"), QStringLiteral("rejected")},
                         {QStringLiteral("error"), error}}),
-            QStringLiteral("rejects lbx.set: %1; keeps %2").arg(error, describe(current)), false};
+            QStringLiteral("rejects lbx.set: %1; keeps %2").arg(error, describe(current)), false,
+            false, "rejected", error};
     }
     const Settings before = current;
     if (quirks.keepsSettings) {
         return {
             reply(QStringLiteral("lbx.set"), {{QStringLiteral("result"), QStringLiteral("ok")}}),
             QStringLiteral("acknowledges lbx.set but keeps %1; restarts").arg(describe(current)),
-            true};
+            true, false, "kept", {}};
     }
     current.baud = baud.toInt();
     if (!plugin.isUndefined())
         current.pluginName = plugin.toString();
     return {reply(QStringLiteral("lbx.set"), {{QStringLiteral("result"), QStringLiteral("ok")}}),
-        QStringLiteral("set: %1 -> %2; restarts").arg(describe(before), describe(current)), true};
+        QStringLiteral("set: %1 -> %2; restarts").arg(describe(before), describe(current)), true,
+        false, "applied", {}};
 }
 
 Converter::Outcome Converter::factory()
 {
     current = defaults;
     return {reply(QStringLiteral("lbx.factory")),
-        QStringLiteral("factory reset to %1; restarts").arg(describe(current)), true, true};
+        QStringLiteral("factory reset to %1; restarts").arg(describe(current)), true, true, "reset",
+        {}};
 }
 
 Converter::Outcome Converter::update()
 {
     if (quirks.updateTo <= appVersion)
         return {reply(QStringLiteral("lbx.update")),
-            QStringLiteral("looks for an update: none found"), false};
+            QStringLiteral("looks for an update: none found"), false, false, "answered", {}};
     const double before = appVersion;
     appVersion = quirks.updateTo;
     return {reply(QStringLiteral("lbx.update")),
-        QStringLiteral("updates from %1 to %2; restarts").arg(before).arg(appVersion), true};
+        QStringLiteral("updates from %1 to %2; restarts").arg(before).arg(appVersion), true, false,
+        "update-started", {}};
 }
 
 QJsonObject Converter::info() const

@@ -23,6 +23,10 @@ public:
         QString event; // said on the simulator's output; empty for nothing worth saying
         bool restarts = false;
         bool reset = false; // back to factory settings
+        // For the journal: answered, rejected, applied, kept (acknowledged,
+        // settings kept), reset, update-started, or unknown.
+        const char *did = "answered";
+        QString words; // why it rejected
     };
 
     // Behaviours a real converter may show, for testing what a tool makes of them.
@@ -39,6 +43,7 @@ public:
 
     const QString &uuid() const { return id; }
     const Settings &settings() const { return current; }
+    double version() const { return appVersion; }
 
     static bool acceptsBaud(int baud);
     static bool acceptsPlugin(const QString &name);

@@ -159,6 +159,9 @@ const OptionText optionTexts[] = {
     {"factory-address", "ADDRESS", "",
         "A converter reset to factory settings comes back at this address (the next free one "
         "when another converter holds it)."},
+    {"journal", "FILE", "",
+        "Writes a JSON line to FILE for each datagram a converter receives, as it happens: when, "
+        "from and to where, the call, and what the converter did with it."},
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -204,6 +207,7 @@ Simulator::Options parseOptions(const QCoreApplication &app)
     if (parser.isSet(QStringLiteral("update-to")))
         options.updateTo = numberBetween(parser, QStringLiteral("update-to"), 0.01, 999.99,
             QStringLiteral("a version number such as 1.6"));
+    options.journal = parser.value(QStringLiteral("journal"));
     if (parser.isSet(QStringLiteral("factory-address")))
         options.factoryAddress = ipv4Address(parser, QStringLiteral("factory-address"));
     return options;

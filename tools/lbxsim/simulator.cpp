@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QTimer>
 
@@ -22,6 +23,15 @@ QHostAddress Simulator::address(int converter) const
 
 bool Simulator::start(QString *error)
 {
+    clock.start();
+    if (!options.journal.isEmpty()) {
+        journal.setFileName(options.journal);
+        if (!journal.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            *error = QStringLiteral("cannot write the journal %1: %2")
+                         .arg(options.journal, journal.errorString());
+            return false;
+        }
+    }
     const auto bindMode = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
     auto bind = [&](QUdpSocket &socket, const QHostAddress &address) {
         if (socket.bind(address, options.port, bindMode))
@@ -140,8 +150,10 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
     if (node.restartedAt.remainingTime() > 0) {
         if (options.verbose)
             say(converter, QStringLiteral("silent: restarting"));
+        record(converter, datagram, "ignored-restarting");
         return;
     }
+    const Converter::Settings before = node.converter.settings();
     const Converter::Outcome outcome = node.converter.handle(datagram.data());
     if (!outcome.event.isEmpty())
         say(converter, outcome.event);
@@ -149,11 +161,14 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
     if (outcome.restarts && options.restartMs > 0)
         node.restartedAt = QDeadlineTimer(options.delayMs + options.restartMs);
     const bool moves = outcome.reset && !options.factoryAddress.isNull();
-    if (outcome.reply.isEmpty())
+    if (outcome.reply.isEmpty()) {
+        recordOutcome(converter, datagram, outcome, before, true);
         return;
+    }
     const bool silent = options.silentChance > 0 && random.generateDouble() < options.silentChance;
     if (silent && options.verbose)
         say(converter, QStringLiteral("does not answer"));
+    recordOutcome(converter, datagram, outcome, before, silent);
 
     const QHostAddress to = datagram.senderAddress();
     const quint16 port = quint16(datagram.senderPort());
@@ -191,4 +206,52 @@ void Simulator::say(int converter, const QString &what)
 {
     const Node &node = nodes[converter];
     out << node.address.toString() << ' ' << node.converter.uuid() << ": " << what << Qt::endl;
+}
+
+namespace {
+
+QJsonObject settingsObject(const Converter::Settings &settings)
+{
+    return {{QStringLiteral("baud"), settings.baud},
+        {QStringLiteral("pluginName"), settings.pluginName}};
+}
+
+} // namespace
+
+void Simulator::recordOutcome(int converter, const QNetworkDatagram &datagram,
+    const Converter::Outcome &outcome, const Converter::Settings &before, bool unanswered)
+{
+    const Converter &device = nodes[size_t(converter)].converter;
+    QJsonObject more{{QStringLiteral("answered"), !unanswered},
+        {QStringLiteral("before"), settingsObject(before)},
+        {QStringLiteral("after"), settingsObject(device.settings())},
+        {QStringLiteral("version"), device.version()}};
+    if (!outcome.words.isEmpty())
+        more.insert(QStringLiteral("words"), outcome.words);
+    record(converter, datagram, outcome.did, more);
+}
+
+void Simulator::record(
+    int converter, const QNetworkDatagram &datagram, const char *did, const QJsonObject &more)
+{
+    if (!journal.isOpen())
+        return;
+    const Node &node = nodes[size_t(converter)];
+    QJsonObject line = more;
+    line.insert(QStringLiteral("t"), double(clock.nsecsElapsed() / 1000) / 1e6);
+    line.insert(QStringLiteral("converter"), converter + 1);
+    line.insert(QStringLiteral("uuid"), node.converter.uuid());
+    line.insert(QStringLiteral("at"), node.address.toString());
+    line.insert(QStringLiteral("from"),
+        QStringLiteral("%1:%2")
+            .arg(QHostAddress(datagram.senderAddress().toIPv4Address()).toString())
+            .arg(datagram.senderPort()));
+    line.insert(QStringLiteral("to"),
+        QHostAddress(datagram.destinationAddress().toIPv4Address()).toString());
+    line.insert(QStringLiteral("call"),
+        QJsonDocument::fromJson(datagram.data()).object().value(QStringLiteral("call")));
+    line.insert(QStringLiteral("did"), QString::fromLatin1(did));
+    // Written as it happens, so that a test can read it while the converters run.
+    journal.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    journal.flush();
 }

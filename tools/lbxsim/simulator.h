@@ -4,7 +4,10 @@
 #include "converter.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QMap>
 #include <QNetworkDatagram>
 #include <QObject>
@@ -38,6 +41,7 @@ public:
         QSet<int> keepingSettings; // converter numbers from 1
         double updateTo = 0;
         QHostAddress factoryAddress; // null: a reset converter keeps its address
+        QString journal; // a file for a JSON line per datagram received; empty: none
     };
 
     explicit Simulator(Options options);
@@ -64,6 +68,11 @@ private:
     // or the next one that no other converter holds.
     QHostAddress factoryAddressFor(int converter) const;
     void say(int converter, const QString &what);
+    void recordOutcome(int converter, const QNetworkDatagram &datagram,
+        const Converter::Outcome &outcome, const Converter::Settings &before, bool unanswered);
+    // One line of the journal: what a converter did with a datagram.
+    void record(int converter, const QNetworkDatagram &datagram, const char *did,
+        const QJsonObject &more = {});
 
     Options options;
     QUdpSocket broadcastSocket;
@@ -71,6 +80,8 @@ private:
     std::vector<Node> nodes;
     QRandomGenerator random;
     QTextStream out;
+    QFile journal;
+    QElapsedTimer clock;
 };
 
 #endif // LBXSIM_SIMULATOR_H
