@@ -100,7 +100,8 @@ int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &repo
         orders.append({converter.address,
             {Protocol::setDatagram(settings), Protocol::Reply::Set, true,
                 [settings](const QJsonObject &record) {
-                    return Protocol::showsSettings(record, settings);
+                    return Protocol::showsSettings(record, settings) ? Evidence::Taken
+                                                                     : Evidence::NotTaken;
                 }}});
         settingsAt.insert(converter.address.toIPv4Address(), settings);
         before.insert(converter.address.toIPv4Address(), converter.record);

@@ -304,13 +304,14 @@ void Exchanges::handle(const QHostAddress &from, const QJsonObject &reply)
     } else if (kind == Protocol::Reply::Info && exchange.state == State::Probing) {
         const QJsonObject record
             = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-        if (command.alreadySo && command.alreadySo(record)) {
-            exchange.answer.reply = record;
-            finish(exchange, Answer::Outcome::AlreadySo);
-        } else {
-            // Up, and it did not take the command.
-            sendCommand(exchange);
+        const Evidence evidence = command.taken ? command.taken(record) : Evidence::Unknown;
+        if (evidence == Evidence::NotTaken) {
+            sendCommand(exchange); // up, and it did not take the command
+            return;
         }
+        exchange.answer.reply = record;
+        finish(exchange,
+            evidence == Evidence::Taken ? Answer::Outcome::AlreadySo : Answer::Outcome::Untold);
     }
 }
 

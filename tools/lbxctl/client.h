@@ -35,6 +35,8 @@ struct Answer
         Silent, // never answered, though asked every time
         SilentToInfo, // no acknowledgement, and silent to lbx.info: it may have taken
                       // the command and be restarting, so it was not sent again
+        Untold, // no acknowledgement; up, but what it reports cannot tell whether it
+                // took the command, so it was not sent again
         Pending, // sent, no answer yet when interrupted
         NotSent, // interrupted before it was sent
     };
@@ -49,6 +51,10 @@ struct Answer
 // unicast to given hosts), and sends commands with a bounded number outstanding,
 // a timeout and retries. A command that changes a converter's state is sent again
 // only after lbx.info shows that the converter is up and did not take it.
+
+// What an lbx.info record tells of whether a converter took a command.
+enum class Evidence { Taken, NotTaken, Unknown };
+
 class Client
 {
 public:
@@ -67,9 +73,9 @@ public:
         QByteArray request;
         Protocol::Reply expected;
         bool changesState = false;
-        // For a state-changing command: whether an lbx.info record already shows
-        // what the command asks for (then it is not sent again). May be empty.
-        std::function<bool(const QJsonObject &record)> alreadySo;
+        // For a state-changing command: what a record tells of whether the
+        // converter took it. Empty: nothing can tell, so it is never sent again.
+        std::function<Evidence(const QJsonObject &record)> taken;
     };
 
     // Requests outstanding at once: few enough that their replies fit the

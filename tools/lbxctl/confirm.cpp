@@ -35,46 +35,61 @@ bool stderrIsTerminal()
 
 Judge settingsJudge(const Protocol::Settings &settings)
 {
-    return [=](const QJsonObject &after, const QHostAddress &, bool settled,
-               double seconds) -> std::optional<Verdict> {
-        if (Protocol::showsSettings(after, settings))
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        if (Protocol::showsSettings(seen.after, settings))
             return Verdict{WaitOutcome::Confirmed,
                 QStringLiteral("confirmed %1 after %2")
-                    .arg(settingsText(after), secondsText(seconds))};
-        if (settled)
+                    .arg(settingsText(seen.after), secondsText(seen.seconds))};
+        if (seen.settled)
             return Verdict{WaitOutcome::NotApplied,
-                QStringLiteral("came back with %1: not applied").arg(settingsText(after))};
+                QStringLiteral("came back with %1: not applied").arg(settingsText(seen.after))};
         return std::nullopt;
     };
 }
 
+// An update is confirmed by the converter's word and a new version, or a
+// restart; without its word nothing is.
 Judge updateJudge(const QJsonObject &before)
 {
     const QString from = Output::field(Protocol::appVersionText(before));
-    return [=](const QJsonObject &after, const QHostAddress &, bool settled,
-               double seconds) -> std::optional<Verdict> {
-        const QString to = Output::field(Protocol::appVersionText(after));
-        if (!before.isEmpty() && to != from)
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        const QString to = Output::field(Protocol::appVersionText(seen.after));
+        if (seen.acknowledged && !before.isEmpty() && to != from)
             return Verdict{WaitOutcome::Confirmed,
-                QStringLiteral("app %1 -> %2 after %3").arg(from, to, secondsText(seconds))};
-        if (settled)
-            return Verdict{before.isEmpty() ? WaitOutcome::Confirmed : WaitOutcome::NotApplied,
-                QStringLiteral("back after %1, %2 %3")
-                    .arg(secondsText(seconds),
-                        before.isEmpty() ? QStringLiteral("app") : QStringLiteral("still"), to)};
-        return std::nullopt;
+                QStringLiteral("app %1 -> %2 after %3").arg(from, to, secondsText(seen.seconds))};
+        if (!seen.settled)
+            return std::nullopt;
+        if (!seen.acknowledged)
+            return Verdict{WaitOutcome::NotApplied,
+                QStringLiteral("no acknowledgement; back after %1 with app %2")
+                    .arg(secondsText(seen.seconds), to)};
+        if (seen.seenRestarting)
+            return Verdict{WaitOutcome::Confirmed,
+                QStringLiteral("restarted; back after %1, app %2")
+                    .arg(secondsText(seen.seconds), to)};
+        return Verdict{WaitOutcome::NotApplied,
+            QStringLiteral("back after %1, still %2").arg(secondsText(seen.seconds), to)};
     };
 }
 
-Judge factoryJudge()
+// A reset is confirmed by the converter's word and a restart seen, a new
+// address or other settings; nothing less.
+Judge factoryJudge(const QJsonObject &before)
 {
-    return [](const QJsonObject &after, const QHostAddress &at, bool settled,
-               double seconds) -> std::optional<Verdict> {
-        if (!settled)
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        if (!seen.settled)
             return std::nullopt;
-        return Verdict{WaitOutcome::Confirmed,
-            QStringLiteral("back after %1 at %2 with %3")
-                .arg(secondsText(seconds), at.toString(), settingsText(after))};
+        const QString back
+            = QStringLiteral("back after %1 at %2 with %3")
+                  .arg(secondsText(seen.seconds), seen.at.toString(), settingsText(seen.after));
+        if (!seen.acknowledged)
+            return Verdict{WaitOutcome::NotApplied, QStringLiteral("no acknowledgement; ") + back};
+        const bool changed = seen.seenRestarting || seen.at != seen.was
+            || (!before.isEmpty() && settingsText(seen.after) != settingsText(before));
+        if (changed)
+            return Verdict{WaitOutcome::Confirmed, back};
+        return Verdict{WaitOutcome::NotApplied,
+            back + QStringLiteral(", never seen restarting: the reset is not confirmed")};
     };
 }
 
@@ -104,6 +119,9 @@ private:
     };
 
     double seconds() const { return double(clock.elapsed()) / 1000; }
+    // What the converter last reported, and what is known of it; final once
+    // the wait is over.
+    Sighting sighting(int i, bool final) const;
     void finish(int i, const Verdict &verdict);
     void heard(int i, const QHostAddress &from, const QJsonObject &record);
     void handle(const QHostAddress &from, const QJsonObject &reply);
@@ -151,6 +169,14 @@ Waiting::Waiting(Client &client, int timeoutMs, const QList<Watch> &watches,
     clock.start();
 }
 
+Sighting Waiting::sighting(int i, bool final) const
+{
+    const Progress &p = progress[size_t(i)];
+    const Watch &watch = watches.at(i);
+    return {p.confirmation.after, p.confirmation.address, watch.address, watch.acknowledged,
+        p.seenSilent, final || p.seenSilent || clock.elapsed() >= Confirmer::settleMs, seconds()};
+}
+
 void Waiting::finish(int i, const Verdict &verdict)
 {
     Progress &p = progress[size_t(i)];
@@ -170,8 +196,7 @@ void Waiting::heard(int i, const QHostAddress &from, const QJsonObject &record)
     p.pollUnanswered = false;
     p.confirmation.address = from;
     p.confirmation.after = record;
-    const bool settled = p.seenSilent || clock.elapsed() >= Confirmer::settleMs;
-    if (const auto verdict = watches.at(i).judge(record, from, settled, seconds()))
+    if (const auto verdict = watches.at(i).judge(sighting(i, false)))
         finish(i, *verdict);
 }
 
@@ -268,9 +293,7 @@ QList<Confirmation> Waiting::conclude()
     for (size_t i = 0; i < progress.size(); ++i) {
         const Progress &p = progress[i];
         if (!p.done && !p.confirmation.after.isEmpty()) {
-            const auto verdict = watches.at(int(i)).judge(
-                p.confirmation.after, p.confirmation.address, true, seconds());
-            if (verdict)
+            if (const auto verdict = watches.at(int(i)).judge(sighting(int(i), true)))
                 finish(int(i), *verdict);
         }
         if (!p.done && Client::interrupted())

@@ -26,12 +26,20 @@ struct Verdict
     QString text;
 };
 
-// Judges a record: Confirmed or NotApplied, or nothing while it cannot tell.
-// settled is true once the converter has been seen silent (restarting) or
-// enough time has passed for it to have restarted, so that old values are
-// final; seconds since the command was acknowledged.
-using Judge = std::function<std::optional<Verdict>(
-    const QJsonObject &after, const QHostAddress &at, bool settled, double seconds)>;
+// What a converter reported when it answered a poll, and what is known of it.
+struct Sighting
+{
+    QJsonObject after;
+    QHostAddress at; // where it answered
+    QHostAddress was; // where the command went
+    bool acknowledged = false; // it acknowledged the command, or showed it took it
+    bool seenRestarting = false; // silent to a poll since the command
+    bool settled = false; // seen restarting, or long enough that old values are final
+    double seconds = 0; // since the command
+};
+
+// Judges a sighting: Confirmed or NotApplied, or nothing while it cannot tell.
+using Judge = std::function<std::optional<Verdict>(const Sighting &)>;
 
 // A converter to wait for.
 struct Watch
@@ -40,6 +48,7 @@ struct Watch
     QString uuid; // looked for by search when it may move
     bool mayMove = false;
     Judge judge;
+    bool acknowledged = true;
 };
 
 // What waiting for one converter came to.
@@ -83,6 +92,6 @@ private:
 // Judges for the commands that change a converter.
 Judge settingsJudge(const Protocol::Settings &settings);
 Judge updateJudge(const QJsonObject &before);
-Judge factoryJudge();
+Judge factoryJudge(const QJsonObject &before);
 
 #endif // LBXCTL_CONFIRM_H

@@ -18,6 +18,27 @@ void addCommonOptions(CommandLine &line, bool changesState)
         line.addWaitOptions(180);
 }
 
+// An update shows in the application version; looking again where none was
+// found changes nothing.
+Evidence updateTaken(const QJsonObject &before, const QJsonObject &now)
+{
+    if (before.isEmpty())
+        return Evidence::Unknown;
+    return Protocol::appVersionText(now) != Protocol::appVersionText(before) ? Evidence::Taken
+                                                                             : Evidence::NotTaken;
+}
+
+// A reset shows where it changed the settings; where they were the factory's
+// already, nothing tells, and a reset is never sent twice on a guess.
+Evidence factoryTaken(const QJsonObject &before, const QJsonObject &now)
+{
+    const bool changed = !before.isEmpty()
+        && (Protocol::baudText(now) != Protocol::baudText(before)
+            || now.value(QStringLiteral("pluginName"))
+                != before.value(QStringLiteral("pluginName")));
+    return changed ? Evidence::Taken : Evidence::Unknown;
+}
+
 } // namespace
 
 namespace UploadLog {
@@ -31,7 +52,8 @@ int run(Session &session)
 {
     return sendToTargets(session,
         {targetsOf(session.line),
-            {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}}, std::nullopt, {}});
+            {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}}, {}, std::nullopt,
+            {}});
 }
 
 } // namespace UploadLog
@@ -50,7 +72,7 @@ int run(Session &session)
 {
     return sendToTargets(session,
         {targetsOf(session.line), {Protocol::updateRequest, Protocol::Reply::Update, true, {}},
-            session.line.waitMs(), {false, updateJudge}});
+            updateTaken, session.line.waitMs(), {false, updateJudge}});
 }
 
 } // namespace Update
@@ -73,12 +95,10 @@ int run(Session &session)
         refuse(QStringLiteral("factory returns converters to factory settings and loses their "
                               "configuration and data: add --yes to go ahead"));
     // A converter back at factory settings may be back at its factory address.
-    const WaitRule wait{true, [](const QJsonObject &) {
-                            return factoryJudge();
-                        }};
+    const WaitRule wait{true, factoryJudge};
     return sendToTargets(session,
         {targetsOf(session.line), {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}},
-            session.line.waitMs(), wait});
+            factoryTaken, session.line.waitMs(), wait});
 }
 
 } // namespace Factory

@@ -24,6 +24,7 @@ const OutcomeName outcomeNames[] = {
     {Answer::Outcome::AlreadySo, "already-so", true},
     {Answer::Outcome::Silent, "silent", false},
     {Answer::Outcome::SilentToInfo, "silent-to-info", false},
+    {Answer::Outcome::Untold, "untold", false},
     {Answer::Outcome::Pending, "pending", false},
     {Answer::Outcome::NotSent, "not-sent", false},
 };
@@ -40,7 +41,7 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
 // In JSON, in the order of WaitOutcome.
 const char *const waitOutcomeNames[] = {"confirmed", "not-applied", "timed-out", "interrupted"};
 
-QString outcomeText(const Answer &answer)
+QString outcomeText(const Answer &answer, const QString &command)
 {
     switch (answer.outcome) {
     case Answer::Outcome::Done:
@@ -48,6 +49,12 @@ QString outcomeText(const Answer &answer)
     case Answer::Outcome::Failed:
         return QStringLiteral("failed: ") + Output::escaped(answer.failure);
     case Answer::Outcome::AlreadySo:
+        if (command == QLatin1String("update"))
+            return QStringLiteral("no answer, but it reports app %1: it took the command")
+                .arg(Output::field(Protocol::appVersionText(answer.reply)));
+        if (command == QLatin1String("factory"))
+            return QStringLiteral("no answer, but it reports %1 now: it took the command")
+                .arg(settingsText(answer.reply));
         return QStringLiteral("no answer, but it reports %1 as asked")
             .arg(settingsText(answer.reply));
     case Answer::Outcome::Silent:
@@ -55,6 +62,10 @@ QString outcomeText(const Answer &answer)
     case Answer::Outcome::SilentToInfo:
         return QStringLiteral("no answer after %1, nor to lbx.info: it may have taken the "
                               "command and be restarting, so it was not sent again")
+            .arg(triesText(answer.tries));
+    case Answer::Outcome::Untold:
+        return QStringLiteral("no answer after %1; it is up, but nothing it reports tells whether "
+                              "it took the command, so it was not sent again")
             .arg(triesText(answer.tries));
     case Answer::Outcome::Pending:
         return QStringLiteral("sent, no answer yet (interrupted)");
@@ -136,7 +147,7 @@ void Reporter::answered(const Answer &answer)
     else if (!outcome.succeeded)
         fail(SomeFailed);
     if (!json) {
-        line(answer.address, uuidOf(answer.address), outcomeText(answer));
+        line(answer.address, uuidOf(answer.address), outcomeText(answer, command));
         return;
     }
     QJsonObject object{

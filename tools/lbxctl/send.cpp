@@ -40,21 +40,23 @@ QHash<quint32, QJsonObject> recordsOf(
     return records;
 }
 
-// With --wait: what each converter reports before, to tell what changed after.
-void sendAndWait(Client &client, const QList<QHostAddress> &addresses,
-    const QList<FoundConverter> &found, const Delivery &delivery, Reporter &reporter)
+// The command for each address, told whether a converter took it by what it
+// reported before.
+QList<Client::Order> ordersFor(const QList<QHostAddress> &addresses, const Delivery &delivery,
+    const QHash<quint32, QJsonObject> &before)
 {
-    const QHash<quint32, QJsonObject> before = recordsOf(client, addresses, found);
-    for (auto record = before.cbegin(); record != before.cend(); ++record)
-        reporter.learn(QHostAddress(record.key()), Protocol::uuidText(*record));
     QList<Client::Order> orders;
-    for (const QHostAddress &address : addresses)
-        orders.append({address, delivery.command});
-    sendAndConfirm(client, orders, *delivery.waitMs, before, reporter, [&](const Answer &answer) {
-        const QJsonObject record = before.value(answer.address.toIPv4Address());
-        return Watch{answer.address, Protocol::uuidText(record), delivery.wait.mayMove,
-            delivery.wait.judgeFor(record)};
-    });
+    for (const QHostAddress &address : addresses) {
+        Client::Command command = delivery.command;
+        if (delivery.taken) {
+            command.taken = [taken = delivery.taken, was = before.value(address.toIPv4Address())](
+                                const QJsonObject &now) {
+                return taken(was, now);
+            };
+        }
+        orders.append({address, command});
+    }
+    return orders;
 }
 
 } // namespace
@@ -71,8 +73,10 @@ int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitM
             reporter.answered(answer);
     });
     QList<Watch> watches;
-    for (const Answer &answer : qAsConst(acknowledged))
+    for (const Answer &answer : qAsConst(acknowledged)) {
         watches.append(watchFor(answer));
+        watches.last().acknowledged = answer.outcome != Answer::Outcome::SilentToInfo;
+    }
     int confirmed = 0;
     Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
         const Answer &answer = acknowledged.at(i);
@@ -96,10 +100,23 @@ int sendToTargets(Session &session, const Delivery &delivery)
     }
 
     Reporter reporter(session.line.command, session.line.json(), found);
+    // What each converter reports before: to tell whether it took the command,
+    // and what changed after.
+    QHash<quint32, QJsonObject> before;
+    if (delivery.command.changesState || delivery.waitMs)
+        before = recordsOf(client, resolution.addresses, found);
+    for (auto record = before.cbegin(); record != before.cend(); ++record)
+        reporter.learn(QHostAddress(record.key()), Protocol::uuidText(*record));
+    const QList<Client::Order> orders = ordersFor(resolution.addresses, delivery, before);
     if (delivery.waitMs) {
-        sendAndWait(client, resolution.addresses, found, delivery, reporter);
+        sendAndConfirm(
+            client, orders, *delivery.waitMs, before, reporter, [&](const Answer &answer) {
+                const QJsonObject record = before.value(answer.address.toIPv4Address());
+                return Watch{answer.address, Protocol::uuidText(record), delivery.wait.mayMove,
+                    delivery.wait.judgeFor(record)};
+            });
     } else {
-        client.ask(resolution.addresses, delivery.command, [&](const Answer &answer) {
+        client.ask(orders, [&](const Answer &answer) {
             reporter.answered(answer);
         });
     }

@@ -26,6 +26,9 @@ struct Delivery
 {
     TargetSet targets;
     Client::Command command;
+    // For a state-changing command: what a converter's record now tells of
+    // whether it took the command, given its record before.
+    std::function<Evidence(const QJsonObject &before, const QJsonObject &now)> taken;
     std::optional<int> waitMs; // with --wait: how long to wait for each to come back
     WaitRule wait;
 };

@@ -60,14 +60,15 @@ void addOptions(CommandLine &line)
 int run(Session &session)
 {
     const Protocol::Settings settings = settingsFrom(session.line);
-    const Client::Command command{Protocol::setDatagram(settings), Protocol::Reply::Set, true,
-        [settings](const QJsonObject &record) {
-            return Protocol::showsSettings(record, settings);
-        }};
+    const Client::Command command{Protocol::setDatagram(settings), Protocol::Reply::Set, true, {}};
+    const auto taken = [settings](const QJsonObject &, const QJsonObject &now) {
+        return Protocol::showsSettings(now, settings) ? Evidence::Taken : Evidence::NotTaken;
+    };
     const WaitRule wait{false, [settings](const QJsonObject &) {
                             return settingsJudge(settings);
                         }};
-    return sendToTargets(session, {targetsOf(session.line), command, session.line.waitMs(), wait});
+    return sendToTargets(
+        session, {targetsOf(session.line), command, taken, session.line.waitMs(), wait});
 }
 
 } // namespace Set

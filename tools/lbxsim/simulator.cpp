@@ -4,6 +4,7 @@
 #include <QNetworkInterface>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -238,7 +239,7 @@ void Simulator::record(
         return;
     const Node &node = nodes[size_t(converter)];
     QJsonObject line = more;
-    line.insert(QStringLiteral("t"), double(clock.nsecsElapsed() / 1000) / 1e6);
+    line.insert(QStringLiteral("t"), std::round(double(clock.nsecsElapsed()) / 1e3) / 1e6);
     line.insert(QStringLiteral("converter"), converter + 1);
     line.insert(QStringLiteral("uuid"), node.converter.uuid());
     line.insert(QStringLiteral("at"), node.address.toString());

@@ -1,0 +1,343 @@
+"""sitecheck.py LBXCTL LBXSIM [--seeds N | --seed S] [--workers W]
+
+Random sites of simulated converters, random lbxctl commands against them,
+and every claim lbxctl makes held against what the converters' own journals
+say they did. A failure prints its seed and scenario; --seed S replays it.
+Runs inside scripts/netns-run; each worker runs its sites in a network
+namespace of its own."""
+import argparse
+import json
+import os
+import random
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+NETNS_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "netns-run")
+CALL_OF = {"set": "lbx.set", "factory": "lbx.factory", "update": "lbx.update",
+           "upload-log": "lbx.uploadLog"}
+# What a converter that took a command did; rejected and ignored ones took nothing.
+TOOK = {"applied", "kept", "reset", "update-started", "answered"}
+# What changed the converter: it must not happen twice for one command. A
+# converter that acknowledges and keeps its settings shows nothing to tell by.
+CHANGED = {"applied", "reset", "update-started"}
+SUCCESS = {"done", "already-so", "confirmed"}
+NOWHERE = "127.0.9.9"  # no converter lives there
+
+
+class Group:
+    """One lbxsim process: some converters with the behaviours drawn for them."""
+
+    def __init__(self, rng, index, count, lbxsim, work, shared):
+        self.count = count
+        self.base = (127 << 24) | ((index + 1) << 8) | 2
+        self.journal = os.path.join(work, "journal%d" % index)
+        self.factory = None
+        options = ["--count", str(count), "--base", address(self.base), "--journal", self.journal,
+                   "--uuid-prefix", "G%dX" % index, "--seed", str(rng.randint(1, 1 << 30)),
+                   "--restart", str(rng.choice([200, 400, 800]))]
+        if rng.random() < 0.3:
+            options += ["--silent-chance", str(rng.choice([0.1, 0.3]))]
+        if rng.random() < 0.2:
+            options += ["--delay", str(rng.choice([20, 60]))]
+        if rng.random() < 0.3:
+            options += ["--keeps-settings", str(rng.randint(1, count))]
+        if rng.random() < 0.3:
+            options += ["--update-to", "1.6"]
+        if rng.random() < 0.2:
+            self.factory = self.base + 200
+            options += ["--factory-address", address(self.factory)]
+        for n in range(1, count + 1):
+            if rng.random() < 0.1:
+                options += ["--uuid", "%d=%s" % (n, rng.choice(["", shared]))]
+        self.options = options
+        self.log = os.path.join(work, "lbxsim%d" % index)
+        with open(self.log, "w") as log:
+            self.process = subprocess.Popen([lbxsim] + options, stdout=log,
+                                            stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 20
+        while not self.said(" converters on "):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("lbxsim did not start: " + open(self.log).read())
+            time.sleep(0.01)
+        self.entries = []  # the journal so far
+        self.read = 0
+
+    def said(self, text):
+        with open(self.log, encoding="utf-8") as log:
+            return text in log.read()
+
+    def addresses(self):
+        """Every address a converter of this group may answer from."""
+        found = [address(self.base + n) for n in range(self.count)]
+        if self.factory:
+            found += [address(self.factory + n) for n in range(self.count)]
+        return found
+
+    def catch_up(self):
+        with open(self.journal, encoding="utf-8") as journal:
+            journal.seek(self.read)
+            text = journal.read()
+        complete = text[:text.rfind("\n") + 1]
+        self.read += len(complete.encode("utf-8"))
+        self.entries += [json.loads(line) for line in complete.splitlines()]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def address(number):
+    return socket.inet_ntoa(number.to_bytes(4, "big"))
+
+
+class Site:
+    def __init__(self, rng, lbxsim, work):
+        total = rng.randint(1, 40)
+        cuts = sorted(rng.sample(range(1, total), min(rng.randint(0, 2), total - 1)))
+        counts = [b - a for a, b in zip([0] + cuts, cuts + [total])]
+        shared = "SHARED%d" % rng.randint(1, 3)
+        self.groups = [Group(rng, i, c, lbxsim, work, shared) for i, c in enumerate(counts)]
+        self.marker = 0
+
+    def settle(self):
+        """Waits until every converter has read all that was sent to it: a marker
+        sent after it to each address comes out last in the journals."""
+        self.marker += 1
+        call = "lbx.marker%d" % self.marker
+        sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        for group in self.groups:
+            for to in group.addresses():
+                sender.sendto(json.dumps({"call": call}).encode(), (to, 12166))
+        sender.close()
+        deadline = time.monotonic() + 20
+        for group in self.groups:
+            while True:
+                group.catch_up()
+                marked = {e["converter"] for e in group.entries if e.get("call") == call}
+                if len(marked) == group.count or time.monotonic() > deadline:
+                    break
+                time.sleep(0.01)
+
+    def converters(self):
+        """Each converter as its journal last showed it: uuid, address, settings."""
+        found = {}
+        for g, group in enumerate(self.groups):
+            for n in range(1, group.count + 1):
+                found[(g, n)] = {"uuid": None, "at": address(group.base + n - 1),
+                                 "settings": {"baud": 9600, "pluginName": "OvUdp485"}}
+            for entry in group.entries:
+                state = found[(g, entry["converter"])]
+                state["uuid"], state["at"] = entry["uuid"], entry["at"]
+                if "after" in entry:
+                    state["settings"] = entry["after"]
+        return found
+
+    def entries_since(self, marks):
+        return [(g, e) for g, group in enumerate(self.groups) for e in group.entries[marks[g]:]]
+
+    def stop(self):
+        for group in self.groups:
+            group.stop()
+
+
+def draw_command(rng, site):
+    converters = list(site.converters().values())
+    command = rng.choice(["discover", "set", "set", "upload-log", "update", "factory"])
+    if command == "discover":
+        return [command]
+    arguments = [command]
+    if rng.random() < 0.2:
+        arguments.append("--all")
+    else:
+        for _ in range(rng.randint(1, 3)):
+            converter = rng.choice(converters)
+            form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"])
+            if form == "uuid" and converter["uuid"] and not converter["uuid"][0].isdigit():
+                arguments.append(converter["uuid"])
+            elif form in ("uuid", "uuid:") and converter["uuid"] is not None:
+                arguments.append("uuid:" + converter["uuid"])
+            elif form == "ip:":
+                arguments.append("ip:" + converter["at"])
+            elif form == "nowhere":
+                arguments.append(NOWHERE)
+            else:
+                arguments.append(converter["at"])
+    if command == "set":
+        arguments += ["--baud", str(rng.choice([4800, 9600, 19200, 115200]))]
+        if rng.random() < 0.6:
+            arguments += ["--plugin", rng.choice(["OvUdp485", "OvTcp485", "Net485"])]
+    if command == "factory":
+        arguments.append("--yes")
+    if command != "upload-log" and rng.random() < 0.4:
+        arguments += ["--wait", "--wait-timeout", "4"]
+    return arguments + ["--retries", str(rng.randint(0, 2))]
+
+
+def asked_settings(arguments):
+    baud = int(arguments[arguments.index("--baud") + 1])
+    plugin = arguments[arguments.index("--plugin") + 1] if "--plugin" in arguments else None
+    return baud, plugin
+
+
+def shows(settings, asked):
+    baud, plugin = asked
+    return settings["baud"] == baud and (plugin is None or settings["pluginName"] == plugin)
+
+
+def check_command(arguments, status, lines, before, after, entries):
+    """Every claim the command's output makes, held against the journal entries
+    written while it ran; the failures found."""
+    failures = []
+    if arguments[0] == "discover":
+        live = {(c["uuid"], c["at"]) for c in before.values()} | \
+            {(c["uuid"], c["at"]) for c in after.values()}
+        for line in lines:
+            if (line.get("uuid"), line.get("ip")) not in live:
+                failures.append("listed a converter that is not there: %s" % line)
+        if status == 0 and not lines:
+            failures.append("exit status 0, but nothing listed")
+        return failures
+    call = CALL_OF[arguments[0]]
+    named = []
+    for target in arguments[1:]:
+        if target.startswith("-"):
+            break
+        named.append(target)
+    allowed = set()
+    for target in named:
+        if target.startswith("uuid:") or not target.startswith("ip:") and target.count(".") != 3:
+            uuid = target[5:] if target.startswith("uuid:") else target
+            allowed |= {c["at"] for c in before.values() if c["uuid"] == uuid}
+        else:
+            allowed.add(target[3:] if target.startswith("ip:") else target)
+    everyone = "--all" in arguments
+    changing = [(g, e) for g, e in entries if e.get("call") == call]
+    for g, entry in changing:
+        if status == 2:
+            failures.append("refused (exit 2), yet %s reached %s" % (call, entry["at"]))
+        elif not everyone and entry["at"] not in allowed:
+            failures.append("%s reached %s, which was not named" % (call, entry["at"]))
+    by_ip = {}
+    for line in lines:
+        if line.get("ip") in by_ip and line.get("outcome") not in ("confirmed", "not-applied",
+                                                                   "timed-out", "interrupted"):
+            failures.append("two lines for %s" % line.get("ip"))
+        by_ip[line.get("ip")] = line
+    taken = {}
+    for g, entry in changing:
+        if entry["did"] in CHANGED:
+            taken.setdefault((g, entry["converter"]), []).append(entry)
+    for took in taken.values():
+        if len(took) > 1:
+            failures.append("%s took %s %d times" % (took[0]["at"], call, len(took)))
+    for ip, line in by_ip.items():
+        failures += check_line(call, arguments, line, [e for _, e in changing if e["at"] == ip],
+                               [c for c in after.values() if c["at"] == ip or
+                                c["uuid"] == line.get("uuid")])
+    ok = bool(lines) and all(line.get("ok") for line in lines)
+    if status != 2 and (status == 0) != ok:
+        failures.append("exit status %d, but the outcomes say %s" % (status, ok))
+    return failures
+
+
+def check_line(call, arguments, line, reached, now):
+    """One outcome line against the entries of its converter and its state now."""
+    outcome, ip = line.get("outcome"), line.get("ip")
+    answered = [e for e in reached if e.get("answered") and e["did"] in TOOK | {"rejected"}]
+    if outcome == "done" and not any(e["did"] != "rejected" for e in answered):
+        return ["%s: done, but no acknowledgement went out: %s" % (ip, reached)]
+    if outcome == "failed" and not any(e["did"] == "rejected" for e in answered):
+        return ["%s: failed, but it did not reject: %s" % (ip, reached)]
+    if outcome in ("already-so", "confirmed") and call == "lbx.set":
+        if not any(shows(c["settings"], asked_settings(arguments)) for c in now):
+            return ["%s: %s, but it reports %s" % (ip, outcome, [c["settings"] for c in now])]
+    if outcome == "confirmed" and call == "lbx.factory" and \
+            not any(e["did"] == "reset" for e in reached):
+        return ["%s: confirmed, but it was never reset: %s" % (ip, reached)]
+    if outcome == "confirmed" and call == "lbx.update" and \
+            not any(e["did"] == "update-started" for e in reached):
+        return ["%s: confirmed, but no update started: %s" % (ip, reached)]
+    if outcome == "not-applied" and call == "lbx.set" and \
+            all(shows(c["settings"], asked_settings(arguments)) for c in now):
+        return ["%s: not applied, but it reports %s" % (ip, [c["settings"] for c in now])]
+    return []
+
+
+def run_scenario(seed, lbxctl, lbxsim):
+    rng = random.Random(seed)
+    story = []
+    failures = []
+    with tempfile.TemporaryDirectory() as work:
+        site = Site(rng, lbxsim, work)
+        try:
+            story.append("site: " + " | ".join(" ".join(g.options[:2] + g.options[6:])
+                                               for g in site.groups))
+            for _ in range(rng.randint(1, 3)):
+                site.settle()
+                before = site.converters()
+                marks = [len(g.entries) for g in site.groups]
+                arguments = draw_command(rng, site)
+                result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", "0.2"],
+                                        capture_output=True, text=True, timeout=120)
+                site.settle()
+                lines = []
+                for text in result.stdout.splitlines():
+                    try:
+                        lines.append(json.loads(text))
+                    except ValueError:
+                        failures.append("not a JSON line: %r" % text)
+                story.append("lbxctl %s -> %d" % (" ".join(arguments), result.returncode))
+                failures += check_command(arguments, result.returncode, lines, before,
+                                          site.converters(), site.entries_since(marks))
+                if failures:
+                    story.append(result.stdout + result.stderr)
+                    break
+        finally:
+            site.stop()
+    return {"seed": seed, "failures": failures, "story": story}
+
+
+def in_sandbox():
+    return os.environ.get("LBX_SANDBOX") == os.readlink("/proc/self/ns/net")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("lbxctl")
+    parser.add_argument("lbxsim")
+    parser.add_argument("--seeds", type=int, default=200)
+    parser.add_argument("--seed", type=int)
+    parser.add_argument("--first", type=int, default=1)
+    parser.add_argument("--workers", type=int, default=6)
+    parser.add_argument("--worker", nargs="*", type=int)
+    args = parser.parse_args()
+    if not in_sandbox():
+        sys.exit("refused: sitecheck.py runs only inside scripts/netns-run")
+    if args.worker is not None:
+        for seed in args.worker:
+            print(json.dumps(run_scenario(seed, args.lbxctl, args.lbxsim)), flush=True)
+        return 0
+    seeds = [args.seed] if args.seed is not None else \
+        list(range(args.first, args.first + args.seeds))
+    started = time.monotonic()
+    workers = [subprocess.Popen([NETNS_RUN, sys.executable, __file__, args.lbxctl, args.lbxsim,
+                                 "--worker"] + [str(s) for s in seeds[w::args.workers]],
+                                stdout=subprocess.PIPE, text=True)
+               for w in range(min(args.workers, len(seeds)))]
+    results = [json.loads(line) for worker in workers for line in worker.stdout]
+    failed = [r for r in results if r["failures"]]
+    for result in failed:
+        print("FAIL: seed %d (replay: --seed %d)" % (result["seed"], result["seed"]))
+        print("\n".join("  " + line for line in result["story"]))
+        print("\n".join("  ! " + failure for failure in result["failures"]))
+    broken = any(worker.wait() != 0 for worker in workers) or len(results) != len(seeds)
+    print("%d scenarios in %.0f s: %d passed, %d failed" % (
+        len(results), time.monotonic() - started, len(results) - len(failed), len(failed)))
+    return 1 if failed or broken else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
