@@ -47,6 +47,9 @@ check "one call sets a converter on each side" \
 
 doctor() { "$lbxctl" doctor --timeout 0.5 "$@" >"$work/doctor" 2>&1 || true; }
 has() { grep -qF -- "$1" "$work/doctor" && echo yes || { cat "$work/doctor" >&2; echo no; }; }
+doctor --host 10.80.0.2
+check "asked by --host, a converter behind a router needs no hint to be" \
+    "$(grep -c 'ask it with --host' "$work/doctor")" 0
 doctor
 check "the adapters are listed, down ones too" "$(grep -c '^  lbx[bdelr0]0* *1[06]' "$work/doctor")" 6
 check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes

@@ -349,11 +349,14 @@ void LbxctlTest::largeSiteWithASmallBuffer()
     QVERIFY(simulator.started());
     const Run run = lbxctl(
         {"set", "--all", "--baud", "19200", "--receive-buffer", "32", "--timeout", "5", "--json"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.lines().size(), count);
+    // However fast this machine, every converter the search kept is set, once,
+    // and a search that lost answers is said, and is no success.
+    const bool lossy = run.err.contains(QStringLiteral("the system dropped "));
+    QCOMPARE(run.status, lossy ? 1 : 0);
+    QVERIFY(lossy ? run.lines().size() <= count : run.lines().size() == count);
     for (const QJsonObject &line : run.objects())
         QCOMPARE(line.value(QStringLiteral("outcome")), QJsonValue(QStringLiteral("done")));
-    QTRY_COMPARE(simulator.output().count(QStringLiteral("; restarts")), count);
+    QTRY_COMPARE(simulator.output().count(QStringLiteral("; restarts")), run.lines().size());
 }
 
 void LbxctlTest::forgedTableRows_data()
@@ -435,9 +438,13 @@ void LbxctlTest::outputThatCannotBeWritten()
     SimulatorProcess simulator({});
     QVERIFY(simulator.started());
     const Run run = Lbxctl({"discover", "--timeout", "0.2"}, QStringLiteral("/dev/full")).finish();
-    QCOMPARE(run.status, 1);
+    QCOMPARE(run.status, 74);
     QVERIFY2(run.err.contains(QStringLiteral("cannot write the output: No space left on device")),
         qPrintable(run.err));
+    // Metrics that cannot be written fail the monitoring unit, which takes 1 for "not all ok".
+    const Run metrics = lbxctl(
+        {"check", "--expect", "1", "--format", "openmetrics", "--output", "/nonexistent/x.prom"});
+    QCOMPARE(metrics.status, 74);
 }
 
 void LbxctlTest::waitConfirmsWhatConvertersReport_data()
@@ -553,6 +560,10 @@ void LbxctlTest::siteVisitWithARoster()
         QVERIFY(visit.started());
         QCOMPARE(lbxctl({"discover", "--save", roster}).status, 0);
     }
+    // Saved again with the site dark, the roster keeps what it knew.
+    const QByteArray saved = contents(roster);
+    QCOMPARE(lbxctl({"discover", "--save", roster}).status, 1);
+    QCOMPARE(contents(roster), saved);
 
     // Next visit: the third converter was replaced, the fourth is off, the
     // second was set to 115200 baud.
@@ -635,6 +646,16 @@ void LbxctlTest::badInputSendsNothing_data()
                                << "--timeout takes seconds from 0.01 to 3600";
     QTest::newRow("unknown uuid") << QStringList{"update", "LBXSIM000001", "NOSUCH"}
                                   << "no converter with the uuid \"NOSUCH\"";
+    QTest::newRow("an empty target, as an unset variable gives")
+        << QStringList{"factory", "", "--yes"} << "names no converter";
+    QTest::newRow("uuid: alone") << QStringList{"factory", "uuid:", "--yes"}
+                                 << "names no converter";
+    QTest::newRow("a roster that lists no converter")
+        << QStringList{"check", fileIn(folder, R"({"converters":[]})")} << "lists no converter";
+    QTest::newRow("a roster that lists a converter twice") << QStringList{"check",
+        fileIn(folder,
+            R"({"converters":[{"uuid":"A","ip":"127.0.0.2"},)"
+            R"({"uuid":"A","ip":"127.0.0.2"}]})")} << "lists a converter twice";
     QTest::newRow("a plan with a bad line")
         << QStringList{"apply", fileIn(folder, "uuid,baud,plugin\nLBXSIM000001,9600,Json\n")}
         << "line 2: unknown plug-in \"Json\"";

@@ -190,7 +190,7 @@ int run(Session &session)
         if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
             Output::note(QStringLiteral("cannot write %1: %2")
                              .arg(line.value(QStringLiteral("output")), file.errorString()));
-            return SomeFailed;
+            return OutputFailed;
         }
     } else {
         Output::raw(text.toUtf8());

@@ -48,8 +48,8 @@ QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddres
         const auto flags = address.interface.flags();
         if ((!interfaceName.isEmpty() && address.interface.name() != interfaceName)
             || !(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)
-            || address.entry.broadcast().isNull())
-            continue;
+            || address.entry.broadcast().isNull() || address.entry.prefixLength() >= 31)
+            continue; // a /31 or /32 has no broadcast address (RFC 3021)
         found.append(address.entry.broadcast());
         if (ownAddress && ownAddress->isNull())
             *ownAddress = address.entry.ip();

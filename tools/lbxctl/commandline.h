@@ -11,7 +11,9 @@
 #include <optional>
 
 // Exit statuses, the same for every command.
-enum Status { Succeeded = 0, SomeFailed = 1, BadInput = 2, Interrupted = 130 };
+// OutputFailed is sysexits' EX_IOERR: the output (a table, metrics, a roster)
+// could not be written, which a monitoring unit must not take for "not all ok".
+enum Status { Succeeded = 0, SomeFailed = 1, BadInput = 2, OutputFailed = 74, Interrupted = 130 };
 
 // Says why the input is refused and exits with BadInput: nothing has been sent.
 [[noreturn]] void refuse(const QString &message);

@@ -184,6 +184,8 @@ void Waiting::finish(int i, const Verdict &verdict)
     p.confirmation.verdict = verdict;
     p.confirmation.seconds = seconds();
     --pending;
+    if (progressShown) // a result line starts on a clean line
+        std::fprintf(stderr, "\r%60s\r", "");
     if (confirmationKnown)
         confirmationKnown(i, p.confirmation);
 }
@@ -303,7 +305,8 @@ QList<Confirmation> Waiting::conclude()
         else if (!p.done)
             finish(int(i),
                 {WaitOutcome::TimedOut,
-                    QStringLiteral("did not come back within %1 s").arg(timeoutMs / 1000)});
+                    QStringLiteral("did not come back within %1 s")
+                        .arg(QString::number(timeoutMs / 1000.0, 'g', 6))});
         confirmations.append(p.confirmation);
     }
     return confirmations;

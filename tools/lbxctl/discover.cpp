@@ -49,6 +49,29 @@ void printTable(const QList<FoundConverter> &converters)
     }
 }
 
+// A roster only from a search that found converters and lost nothing: an
+// empty, cut short or lossy one would replace a site's record with less.
+int save(Session &session, const QList<FoundConverter> &found)
+{
+    const QString path = session.line.value(QStringLiteral("save"));
+    QString why;
+    if (found.isEmpty())
+        why = QStringLiteral("no converter answered");
+    else if (Client::interrupted())
+        why = QStringLiteral("the search was interrupted");
+    else if (session.client().droppedDatagrams() > 0)
+        why = QStringLiteral("the system dropped answers");
+    if (!why.isEmpty()) {
+        Output::note(QStringLiteral("%1: %2 is left as it was").arg(why, path));
+        return SomeFailed;
+    }
+    QString error;
+    if (saveRoster(rosterOf(found, session.client().searchDestinations()), path, &error))
+        return Succeeded;
+    Output::note(error);
+    return OutputFailed;
+}
+
 } // namespace
 
 namespace Discover {
@@ -78,13 +101,8 @@ int run(Session &session)
     else
         printTable(found);
     int status = found.isEmpty() ? SomeFailed : Succeeded;
-    QString error;
-    if (line.isSet(QStringLiteral("save"))
-        && !saveRoster(rosterOf(found, session.client().searchDestinations()),
-            line.value(QStringLiteral("save")), &error)) {
-        Output::note(error);
-        status = SomeFailed;
-    }
+    if (line.isSet(QStringLiteral("save")))
+        status = qMax(status, save(session, found));
     if (found.isEmpty())
         Output::note(QStringLiteral("no converter answered"));
     if (session.client().droppedDatagrams() > 0) {

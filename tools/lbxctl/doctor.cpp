@@ -192,7 +192,7 @@ void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
 // Hints from what came back: strangers on the port, converters behind a
 // router, and nothing at all.
 QStringList answerHints(const QList<Adapter> &list, const Client &client,
-    const QList<FoundConverter> &found, const Strays &strays)
+    const QList<FoundConverter> &found, const Strays &strays, bool byHost)
 {
     QStringList hints;
     if (strays.noConverters() > 0)
@@ -201,7 +201,8 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
                                     "sends rubbish")
                          .arg(strays.noConverters()));
     for (const FoundConverter &converter : found) {
-        if (!inLocalSubnet(list, converter.address))
+        // Asked by --host already, it needs no hint to be.
+        if (!inLocalSubnet(list, converter.address) && !byHost)
             hints.append(QStringLiteral("%1 at %2 lies in no local subnet: it is reached through a "
                                         "router, which a search by broadcast does not cross; ask "
                                         "it with --host %2")
@@ -215,9 +216,10 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
             "any port %2")
                          .arg(client.localPort())
                          .arg(Protocol::converterPort));
-        hints.append(QStringLiteral(
-            "converters behind a router do not hear a broadcast: ask them by address with "
-            "--host ADDRESS (lbxctl discover --host 192.168.1.20)"));
+        if (!byHost)
+            hints.append(QStringLiteral(
+                "converters behind a router do not hear a broadcast: ask them by address with "
+                "--host ADDRESS (lbxctl discover --host 192.168.1.20)"));
     }
     return hints;
 }
@@ -246,7 +248,7 @@ int run(Session &session)
     printAdapters(list, hints);
     printSearch(list, client, byHost);
     printAnswers(list, client, byHost, strays, found.size(), hints);
-    hints += answerHints(list, client, found, strays);
+    hints += answerHints(list, client, found, strays, byHost);
     Output::line(hints.isEmpty() ? QStringLiteral("No hints: every adapter that is up answered.")
                                  : QStringLiteral("Hints:"));
     for (const QString &hint : qAsConst(hints))

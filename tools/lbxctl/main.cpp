@@ -28,8 +28,8 @@ lists a command's options.
 
 Exit status: 0 when every converter asked has done what was asked (for
 discover: when at least one answered and no reply was lost), 1 when some did
-not, or said it failed, or the output could not be written; 2 for bad input,
-before anything is sent; 130 when interrupted.
+not, or said it failed; 2 for bad input, before anything is sent; 74 when the
+output (a table, metrics, a roster) could not be written; 130 when interrupted.
 )";
 
 void printOverview(std::FILE *to)

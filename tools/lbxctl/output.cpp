@@ -103,7 +103,7 @@ int finish(int status)
         return status;
     note(QStringLiteral("cannot write the output: %1")
              .arg(QString::fromLocal8Bit(std::strerror(writeError))));
-    return status == 0 ? 1 : status;
+    return status == 130 ? status : 74;
 }
 
 } // namespace Output

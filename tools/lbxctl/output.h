@@ -25,7 +25,8 @@ bool raw(const QByteArray &bytes);
 // A message on standard error: "lbxctl: " and the text.
 void note(const QString &text);
 
-// Standard output flushed: 0, or 1 with a message when any line was lost.
+// Standard output flushed: the status, or 74 (EX_IOERR) with a message when any
+// line was lost; an interrupt's 130 stays.
 int finish(int status);
 
 } // namespace Output

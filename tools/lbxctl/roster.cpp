@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QSaveFile>
+#include <QSet>
 
 QJsonArray adapterList()
 {
@@ -74,8 +75,25 @@ bool loadRoster(const QString &path, Roster *roster, QString *error)
     roster->searched = object.value(QStringLiteral("searched")).toArray();
     roster->converters.clear();
     const QJsonArray list = converters.toArray();
-    for (const QJsonValue &record : list)
-        roster->converters.append(record.toObject());
+    QSet<QPair<QString, QString>> listed;
+    for (const QJsonValue &record : list) {
+        const QJsonObject object = record.toObject();
+        const auto converter = qMakePair(Protocol::uuidText(object), Protocol::ipText(object));
+        if (!record.isObject() || listed.contains(converter)) {
+            *error = QStringLiteral("%1 lists a converter twice, or one that is not an object: "
+                                    "it is no roster lbxctl discover --save wrote")
+                         .arg(path);
+            return false;
+        }
+        listed.insert(converter);
+        roster->converters.append(object);
+    }
+    if (roster->converters.isEmpty()) {
+        *error = QStringLiteral("%1 lists no converter: a check against it would say a dead "
+                                "site is healthy")
+                     .arg(path);
+        return false;
+    }
     return true;
 }
 

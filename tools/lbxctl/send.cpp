@@ -100,6 +100,9 @@ int sendToTargets(Session &session, const Delivery &delivery)
     }
 
     Reporter reporter(session.line.command, session.line.json(), found);
+    // Every converter that answered is more than those the search kept.
+    if (delivery.targets.all && client.droppedDatagrams() > 0)
+        reporter.fail(SomeFailed);
     // What each converter reports before: to tell whether it took the command,
     // and what changed after.
     QHash<quint32, QJsonObject> before;

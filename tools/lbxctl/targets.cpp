@@ -76,6 +76,9 @@ Target parseTarget(const QString &text)
         target.byUuid = true;
         target.uuid = text;
     }
+    if (target.byUuid && target.uuid.isEmpty())
+        error = QStringLiteral("\"%1\" names no converter: a uuid target is not empty")
+                    .arg(Output::escaped(text));
     if (!error.isEmpty())
         refuse(error);
     return target;
