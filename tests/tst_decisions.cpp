@@ -24,10 +24,11 @@ FoundConverter found(const QString &uuid, const QString &ip, int baud = 9600,
     return {uuid, QHostAddress(ip), record(uuid, ip, baud, plugin), false};
 }
 
-// A site: A and B as they left the factory, SAME at two addresses, C that no
-// plan names.
+// A site: A and B as they left the factory, SAME at two addresses, C and TWIN
+// answering from one.
 const QList<FoundConverter> site{found("A", "127.0.0.2"), found("B", "127.0.0.3"),
-    found("SAME", "127.0.0.4"), found("SAME", "127.0.0.5"), found("C", "127.0.0.6")};
+    found("SAME", "127.0.0.4"), found("SAME", "127.0.0.5"), found("C", "127.0.0.6"),
+    found("TWIN", "127.0.0.6")};
 
 } // namespace
 
@@ -47,7 +48,8 @@ void DecisionsTest::planAgainstTheSite_data()
     QTest::addColumn<QByteArray>("plan");
     // What apply makes of it: a step for each row and converter, or every bad line.
     QTest::addColumn<QStringList>("expected");
-    const QStringList others{"not-in-plan SAME", "not-in-plan SAME", "not-in-plan C"};
+    const QStringList others{
+        "not-in-plan SAME", "not-in-plan SAME", "not-in-plan C", "not-in-plan TWIN"};
     QTest::newRow("CSV, columns in any order, among others")
         << QByteArray("\xef\xbb\xbfroom,plugin,baud,uuid\r\nhall,OvUdp485,9600,A\r\n"
                       "\"kitchen, east\",OvTcp485,115200,B\r\nstore,,9600,GONE\r\n")
@@ -58,11 +60,15 @@ void DecisionsTest::planAgainstTheSite_data()
     QTest::newRow("a plug-in alone is a change")
         << QByteArray("uuid,baud,plugin\nA,9600,Net485\n")
         << QStringList{"set A 9600 Net485", "not-in-plan B"} + others;
+    QTest::newRow("an address that answers as two uuids")
+        << QByteArray("uuid,baud,plugin\nC,115200,\n")
+        << QStringList{"ambiguous C", "not-in-plan A", "not-in-plan B", "not-in-plan SAME",
+               "not-in-plan SAME", "not-in-plan TWIN"};
     QTest::newRow("JSON lines") << QByteArray(
         "{\"uuid\":\"B\",\"baud\":38400,\"plugin\":\"OvCom485\"}\n\n"
         "{\"uuid\":\"SAME\",\"baud\":\"9600\"}\n")
                                 << QStringList{"set B 38400 OvCom485", "ambiguous SAME",
-                                       "not-in-plan A", "not-in-plan C"};
+                                       "not-in-plan A", "not-in-plan C", "not-in-plan TWIN"};
     QTest::newRow("every bad line, by its number")
         << QByteArray("uuid,baud,plugin\nA,9600,\n\nB,9600,Json\n,9600,\nC,57600,\nA,4800,\n")
         << QStringList{"line 4: unknown plug-in \"Json\" (OvUdp485, OvCom485, OvTcp485, Net485, "
@@ -75,6 +81,14 @@ void DecisionsTest::planAgainstTheSite_data()
         << QStringList{"line 1: the header must name the columns uuid, baud and plugin"};
     QTest::newRow("a quote not closed") << QByteArray("uuid,baud,plugin\n\"A,9600,\n")
                                         << QStringList{"line 2: a quote is not closed"};
+    QTest::newRow("a spreadsheet's note with a line break") << QByteArray(
+        "uuid,note,baud,plugin\r\nA,\"north wall,\r\nsecond shelf\",9600,\r\n"
+        "B,,19200,\r\n") << QStringList{"unchanged A", "set B 19200"} + others;
+    QTest::newRow("JSON members of the wrong type, by line")
+        << QByteArray("{\"uuid\":\"A\",\"baud\":9600,\"plugin\":[\"OvTcp485\"]}\n"
+                      "{\"uuid\":7,\"baud\":9600}\n{\"uuid\":\"B\",\"baud\":true}\n")
+        << QStringList{"line 1: the plug-in is not text", "line 2: the uuid is not text",
+               "line 3: the baud rate is neither a number nor text"};
     QTest::newRow("JSON that is not an object") << QByteArray(
         "{\"uuid\":\"A\",\"baud\":9600}\n[1]\n") << QStringList{"line 2: not a JSON object"};
 }

@@ -42,10 +42,16 @@ QString stepText(const PlanStep &step)
         return QStringLiteral("missing: in the plan, did not answer");
     case PlanStep::Ambiguous: {
         QStringList at;
-        for (const FoundConverter &converter : step.converters)
+        QStringList as;
+        for (const FoundConverter &converter : step.converters) {
             at.append(converter.address.toString());
-        return QStringLiteral("ambiguous: answered from %1; not set")
-            .arg(at.join(QStringLiteral(", ")));
+            as.append(Output::field(converter.uuid));
+        }
+        if (at.constFirst() != at.constLast())
+            return QStringLiteral("ambiguous: answered from %1; not set")
+                .arg(at.join(QStringLiteral(", ")));
+        return QStringLiteral("ambiguous: %1 answers as %2; not set")
+            .arg(at.constFirst(), as.join(QStringLiteral(", ")));
     }
     case PlanStep::Unchanged:
         return QStringLiteral("unchanged");
@@ -85,6 +91,13 @@ struct Tally
     int toSet = 0;
     int unchanged = 0;
     int missing = 0;
+    int ambiguous = 0;
+
+    // ", 2 ambiguous" where there are any.
+    QString ambiguousText() const
+    {
+        return ambiguous ? QStringLiteral(", %1 ambiguous").arg(ambiguous) : QString();
+    }
 };
 
 int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
@@ -113,12 +126,13 @@ int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &repo
             return Watch{answer.address, Protocol::uuidText(before.value(address)), false,
                 settingsJudge(settingsAt.value(address))};
         });
-    Output::note(QStringLiteral("%1 set, %2 confirmed, %3 unchanged, %4 missing; %5 datagrams "
+    Output::note(QStringLiteral("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
                                 "sent")
                      .arg(tally.toSet)
                      .arg(confirmed)
                      .arg(tally.unchanged)
                      .arg(tally.missing)
+                     .arg(tally.ambiguousText())
                      .arg(client.sentCount()));
     warnOfDrops(client, QStringLiteral("answers may be missing"));
     return Output::finish(reporter.status());
@@ -157,9 +171,10 @@ int run(Session &session)
         report(reporter, step);
         tally.toSet += step.kind == PlanStep::Set ? 1 : 0;
         tally.unchanged += step.kind == PlanStep::Unchanged ? 1 : 0;
-        tally.missing += step.kind == PlanStep::Missing || step.kind == PlanStep::Ambiguous ? 1 : 0;
+        tally.missing += step.kind == PlanStep::Missing ? 1 : 0;
+        tally.ambiguous += step.kind == PlanStep::Ambiguous ? 1 : 0;
     }
-    if (tally.missing > 0)
+    if (tally.missing + tally.ambiguous > 0)
         reporter.fail(SomeFailed);
 
     if (tally.toSet == 0) {
@@ -172,11 +187,12 @@ int run(Session &session)
             session.line.isSet(QStringLiteral("dry-run")) ? Succeeded : reporter.status());
     }
     if (session.line.isSet(QStringLiteral("dry-run"))) {
-        Output::note(QStringLiteral("dry run: %1 to set, %2 unchanged, %3 missing; nothing "
+        Output::note(QStringLiteral("dry run: %1 to set, %2 unchanged, %3 missing%4; nothing "
                                     "was sent")
                          .arg(tally.toSet)
                          .arg(tally.unchanged)
-                         .arg(tally.missing));
+                         .arg(tally.missing)
+                         .arg(tally.ambiguousText()));
         return Output::finish(Succeeded);
     }
     return setAndConfirm(session, steps, reporter, tally);

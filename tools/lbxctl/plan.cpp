@@ -9,31 +9,49 @@
 
 namespace {
 
-// Fields of one CSV line: commas separate, double quotes enclose, "" is a quote.
-bool csvFields(const QString &text, QStringList *fields)
+// One CSV record as RFC 4180 reads it: commas separate, double quotes enclose
+// (line breaks too, as spreadsheets write notes), "" is a quote. Fields are
+// trimmed.
+struct CsvRecord
 {
+    int line = 1; // where it starts
+    QStringList fields;
+    bool closed = true; // false: a quote is still open at the end of the text
+};
+
+QList<CsvRecord> csvRecords(const QString &text)
+{
+    QList<CsvRecord> records;
+    CsvRecord record;
     QString field;
     bool quoted = false;
+    int line = 1;
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"'))
-                field += c, ++i;
-            else if (c == QLatin1Char('"'))
-                quoted = false;
-            else
-                field += c;
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-        } else if (c == QLatin1Char(',')) {
-            fields->append(field.trimmed());
-            field.clear();
-        } else {
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (c == QLatin1Char('\n'))
+            ++line;
+        if (quoted && c == QLatin1Char('"') && next == QLatin1Char('"')) {
             field += c;
+            ++i;
+        } else if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (quoted
+            || (c != QLatin1Char(',') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))) {
+            field += c;
+        } else if (c != QLatin1Char('\r') || next != QLatin1Char('\n')) {
+            record.fields.append(field.trimmed());
+            field.clear();
+            if (c != QLatin1Char(',')) {
+                records.append(record);
+                record = {line, {}, true};
+            }
         }
     }
-    fields->append(field.trimmed());
-    return !quoted;
+    record.fields.append(field.trimmed());
+    record.closed = !quoted;
+    records.append(record);
+    return records;
 }
 
 // A row's members as text, before they are checked.
@@ -74,20 +92,17 @@ std::optional<PlanRow> checkedRow(int line, const RowText &text, QString *why)
 class PlanReader
 {
 public:
-    explicit PlanReader(bool jsonLines)
-        : jsonLines(jsonLines)
-    {
-    }
+    void readJson(int line, const QString &text);
     // False once the plan cannot be read further.
-    bool read(int line, const QString &text);
+    bool readCsv(const CsvRecord &record);
     PlanReading reading;
 
 private:
     bool rowFromJson(const QString &text, RowText *row, QString *why) const;
-    bool rowFromCsv(const QString &text, RowText *row, QString *why);
+    bool rowFromCsv(const CsvRecord &record, RowText *row, QString *why);
+    void read(int line, bool complete, const RowText &row, QString why);
     void add(const PlanRow &row);
 
-    const bool jsonLines;
     int uuidColumn = -1;
     int baudColumn = -1;
     int pluginColumn = -1;
@@ -99,22 +114,27 @@ private:
 bool PlanReader::rowFromJson(const QString &text, RowText *row, QString *why) const
 {
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isObject()) {
-        *why = QStringLiteral("not a JSON object");
-        return false;
-    }
     const QJsonObject object = document.object();
+    const QJsonValue uuid = object.value(QStringLiteral("uuid"));
     const QJsonValue baud = object.value(QStringLiteral("baud"));
-    row->uuid = object.value(QStringLiteral("uuid")).toString();
-    row->baud = baud.isDouble() ? QString::number(baud.toDouble()) : baud.toString();
-    row->plugin = object.value(QStringLiteral("plugin")).toString();
-    return true;
+    const QJsonValue plugin = object.value(QStringLiteral("plugin"));
+    if (!document.isObject())
+        *why = QStringLiteral("not a JSON object");
+    else if (!uuid.isString() && !uuid.isUndefined())
+        *why = QStringLiteral("the uuid is not text");
+    else if (!baud.isDouble() && !baud.isString() && !baud.isUndefined())
+        *why = QStringLiteral("the baud rate is neither a number nor text");
+    else if (!plugin.isString() && !plugin.isNull() && !plugin.isUndefined())
+        *why = QStringLiteral("the plug-in is not text");
+    *row = {uuid.toString(), baud.isDouble() ? QString::number(baud.toDouble()) : baud.toString(),
+        plugin.toString()};
+    return why->isEmpty();
 }
 
-bool PlanReader::rowFromCsv(const QString &text, RowText *row, QString *why)
+bool PlanReader::rowFromCsv(const CsvRecord &record, RowText *row, QString *why)
 {
-    QStringList fields;
-    if (!csvFields(text, &fields)) {
+    const QStringList &fields = record.fields;
+    if (!record.closed) {
         *why = QStringLiteral("a quote is not closed");
         return false;
     }
@@ -154,17 +174,30 @@ void PlanReader::add(const PlanRow &row)
     reading.rows.append(row);
 }
 
-bool PlanReader::read(int line, const QString &text)
+void PlanReader::read(int line, bool complete, const RowText &row, QString why)
 {
-    RowText row;
-    QString why;
-    const bool read = jsonLines ? rowFromJson(text, &row, &why) : rowFromCsv(text, &row, &why);
-    if (read) {
+    if (complete) {
         if (const std::optional<PlanRow> checked = checkedRow(line, row, &why))
             add(*checked);
     }
     if (!why.isEmpty())
         reading.errors.append(QStringLiteral("line %1: %2").arg(line).arg(why));
+}
+
+void PlanReader::readJson(int line, const QString &text)
+{
+    RowText row;
+    QString why;
+    const bool complete = rowFromJson(text, &row, &why);
+    read(line, complete, row, why);
+}
+
+bool PlanReader::readCsv(const CsvRecord &record)
+{
+    RowText row;
+    QString why;
+    const bool complete = rowFromCsv(record, &row, &why);
+    read(record.line, complete, row, why);
     return !unreadable;
 }
 
@@ -175,13 +208,20 @@ PlanReading readPlan(const QString &text)
     QString plan = text;
     if (plan.startsWith(QChar(0xfeff))) // spreadsheets write a byte-order mark
         plan.remove(0, 1);
-    const QStringList lines = plan.split(QLatin1Char('\n'));
-    PlanReader reader(plan.trimmed().startsWith(QLatin1Char('{')));
-    for (int i = 0; i < lines.size(); ++i) {
-        QString line = lines.at(i);
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (!line.trimmed().isEmpty() && !reader.read(i + 1, line))
+    const bool jsonLines = plan.trimmed().startsWith(QLatin1Char('{'));
+    PlanReader reader;
+    if (jsonLines) {
+        const QStringList lines = plan.split(QLatin1Char('\n'));
+        for (int i = 0; i < lines.size(); ++i) {
+            if (!lines.at(i).trimmed().isEmpty())
+                reader.readJson(i + 1, lines.at(i).trimmed());
+        }
+        return reader.reading;
+    }
+    const QList<CsvRecord> records = csvRecords(plan);
+    for (const CsvRecord &record : records) {
+        const bool blank = record.fields.size() == 1 && record.fields.constFirst().isEmpty();
+        if (!blank && !reader.readCsv(record))
             break;
     }
     return reader.reading;
@@ -190,20 +230,31 @@ PlanReading readPlan(const QString &text)
 QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConverter> &found)
 {
     QHash<QString, QList<FoundConverter>> byUuid; // each in the order found
-    for (const FoundConverter &converter : found)
+    QHash<quint32, QList<FoundConverter>> byAddress;
+    for (const FoundConverter &converter : found) {
         byUuid[converter.uuid].append(converter);
+        byAddress[converter.address.toIPv4Address()].append(converter);
+    }
     QList<PlanStep> steps;
     QSet<QString> planned;
     for (const PlanRow &row : rows) {
         planned.insert(row.uuid);
-        const QList<FoundConverter> matches = byUuid.value(row.uuid);
+        QList<FoundConverter> matches = byUuid.value(row.uuid);
+        // Where its address answers as other uuids too, a setting sent there sets them all.
+        const QList<FoundConverter> sharing = matches.size() == 1
+            ? byAddress.value(matches.constFirst().address.toIPv4Address())
+            : QList<FoundConverter>();
         PlanStep::Kind kind = PlanStep::Set;
-        if (matches.isEmpty())
+        if (matches.isEmpty()) {
             kind = PlanStep::Missing;
-        else if (matches.size() > 1)
+        } else if (matches.size() > 1) {
             kind = PlanStep::Ambiguous;
-        else if (Protocol::showsSettings(matches.constFirst().record, row.settings))
+        } else if (sharing.size() > 1) {
+            kind = PlanStep::Ambiguous;
+            matches = sharing;
+        } else if (Protocol::showsSettings(matches.constFirst().record, row.settings)) {
             kind = PlanStep::Unchanged;
+        }
         steps.append({kind, row, matches});
     }
     for (const FoundConverter &converter : found) {

@@ -35,14 +35,16 @@ struct PlanStep
 {
     enum Kind {
         Missing, // in the plan, did not answer
-        Ambiguous, // its uuid answered from more than one address
+        Ambiguous, // its uuid answered from more than one address, or its address
+                   // answers as other uuids too
         Unchanged, // already as planned
         Set, // to be set
         NotInPlan, // answered, no row names it
     };
     Kind kind;
     std::optional<PlanRow> row; // none for NotInPlan
-    QList<FoundConverter> converters; // the one it is about; every one for Ambiguous
+    QList<FoundConverter> converters; // the one it is about; for Ambiguous, every one
+                                      // with its uuid, or at its address
 };
 // The steps for each row in the plan's order, then for each converter found
 // that no row names.

@@ -45,6 +45,10 @@ bool Simulator::start(QString *error)
     };
     if (!bind(broadcastSocket, QHostAddress::AnyIPv4))
         return false;
+    // A reset converter moves there: fail now, not at the reset.
+    QUdpSocket trial;
+    if (!options.factoryAddress.isNull() && !bind(trial, options.factoryAddress))
+        return false;
     connect(&broadcastSocket, &QUdpSocket::readyRead, this, [this] {
         receive(broadcastSocket, -1);
     });
