@@ -101,6 +101,7 @@ class Site:
         shared = "SHARED%d" % rng.randint(1, 3)
         self.groups = [Group(rng, i, c, lbxsim, work, shared) for i, c in enumerate(counts)]
         self.marker = 0
+        self.plan = []
 
     def settle(self):
         """Waits until every converter has read all that was sent to it: a marker
@@ -143,11 +144,46 @@ class Site:
             group.stop()
 
 
-def draw_command(rng, site):
+def draw_plan(rng, converters, path):
+    """A plan of a few of the converters, some rows wrong, as CSV in any column
+    order or as JSON lines; the plan's rows."""
+    rows = []
+    for converter in rng.sample(converters, min(len(converters), rng.randint(1, 5))):
+        if converter["uuid"] and converter["uuid"] not in [r["uuid"] for r in rows]:
+            rows.append({"uuid": converter["uuid"], "baud": rng.choice([9600, 19200, 115200]),
+                         "plugin": rng.choice(["", "OvUdp485", "OvTcp485"])})
+    if rng.random() < 0.3:
+        rows.append({"uuid": "GONE%d" % rng.randint(1, 9), "baud": 9600, "plugin": ""})
+    if rng.random() < 0.15:
+        rows.append({"uuid": "WRONG", "baud": rng.choice([57600, "fast"]), "plugin": ""})
+    if not rows:
+        rows.append({"uuid": "GONE0", "baud": 9600, "plugin": ""})
+    with open(path, "w", encoding="utf-8") as plan:
+        if rng.random() < 0.5:
+            for row in rows:
+                plan.write(json.dumps(row) + "\n")
+        else:
+            columns = rng.sample(["uuid", "baud", "plugin", "room"], 4)
+            plan.write(",".join(columns) + "\r\n")
+            for row in rows:
+                cells = {"room": '"hall, east"', **{k: str(v) for k, v in row.items()}}
+                plan.write(",".join(cells[c] for c in columns) + "\r\n")
+    return rows
+
+
+def draw_command(rng, site, work):
     converters = list(site.converters().values())
-    command = rng.choice(["discover", "set", "set", "upload-log", "update", "factory"])
+    command = rng.choice(["discover", "set", "set", "upload-log", "update", "factory", "apply",
+                          "check"])
+    roster = os.path.join(work, "roster.json")
     if command == "discover":
-        return [command]
+        return [command, "--save", roster] if rng.random() < 0.5 else [command]
+    if command == "check":
+        return [command, roster] if os.path.exists(roster) else ["discover", "--save", roster]
+    if command == "apply":
+        site.plan = draw_plan(rng, converters, os.path.join(work, "plan"))
+        dry = ["--dry-run"] if rng.random() < 0.3 else []
+        return [command, os.path.join(work, "plan"), "--wait-timeout", "4"] + dry
     arguments = [command]
     if rng.random() < 0.2:
         arguments.append("--all")
@@ -187,10 +223,85 @@ def shows(settings, asked):
     return settings["baud"] == baud and (plugin is None or settings["pluginName"] == plugin)
 
 
+def check_apply(arguments, status, lines, before, after, entries, plan):
+    failures = []
+    sets = [e for _, e in entries if e.get("call") == "lbx.set"]
+    wrong = any(not isinstance(r["baud"], int) or r["baud"] == 57600 for r in plan)
+    if (status == 2) != wrong:
+        failures.append("a plan %s refused, exit status %d" % ("wrongly" if wrong else "not",
+                                                              status))
+    if status == 2 or "--dry-run" in arguments:
+        failures += ["%s was set, though nothing was to be" % e["at"] for e in sets]
+        return failures
+    planned = {r["uuid"]: r for r in plan}
+    for entry in sets:
+        row = planned.get(entry["uuid"])
+        if row is None:
+            failures.append("%s (%s) was set, but no row names it" % (entry["at"], entry["uuid"]))
+        elif shows(entry["before"], (row["baud"], row["plugin"] or None)):
+            failures.append("%s was set, but it was as planned already" % entry["at"])
+    rows = [line for line in lines if "line" in line or line.get("plan") == "missing"]
+    outcomes = {}
+    for line in lines:
+        if line.get("uuid") in planned and line.get("command") == "apply":
+            outcomes.setdefault(line["uuid"], []).append(line)
+    for uuid, row in planned.items():
+        asked = (row["baud"], row["plugin"] or None)
+        said = outcomes.get(uuid, [])
+        if not said:
+            failures.append("row %s got no line" % uuid)
+        for line in said:
+            if line.get("plan") == "unchanged" or line.get("outcome") in ("confirmed",
+                                                                         "already-so"):
+                now = [c for c in after.values() if c["uuid"] == uuid]
+                if not any(shows(c["settings"], asked) for c in now):
+                    failures.append("%s called %s, but reports %s" % (
+                        uuid, line.get("plan") or line.get("outcome"),
+                        [c["settings"] for c in now]))
+    ok = all(line.get("ok", line.get("plan") in ("unchanged", "not-in-plan")) for line in lines
+             if line.get("plan") != "set")
+    if status == 0 and (not ok or not rows):
+        failures.append("exit status 0, but not every row came out right")
+    return failures
+
+
+def check_roster(arguments, status, before, after, previous):
+    """A roster is written whole, from what answered, or left as it was."""
+    path = arguments[arguments.index("--save") + 1]
+    text = open(path, encoding="utf-8").read() if os.path.exists(path) else None
+    if text == previous:
+        return []
+    try:
+        saved = json.loads(text)["converters"]
+    except (ValueError, TypeError, KeyError):
+        return ["the roster is not whole: %r" % (text or "")[:200]]
+    live = {(c["uuid"], c["at"]) for c in list(before.values()) + list(after.values())}
+    failures = ["the roster lists %s at %s, which is not there" % (c.get("uuid"), c.get("ip"))
+                for c in saved if (c.get("uuid"), c.get("ip")) not in live]
+    if not saved:
+        failures.append("a roster with no converter replaced %r" % (previous or "")[:100])
+    return failures
+
+
+def check_findings(status, lines, after):
+    """Every "ok" of check is true of a converter now; exit 0 only when all are."""
+    failures = []
+    for line in lines[:-1]:
+        if line.get("check") == "ok" and not any(
+                c["uuid"] == line.get("uuid") and c["at"] == line.get("ip") for c in after.values()):
+            failures.append("check calls %s at %s ok, but it is not there" % (
+                line.get("uuid"), line.get("ip")))
+    if status == 0 and any(line.get("check") not in (None, "ok") for line in lines):
+        failures.append("exit status 0, but not every finding is ok")
+    return failures
+
+
 def check_command(arguments, status, lines, before, after, entries):
     """Every claim the command's output makes, held against the journal entries
     written while it ran; the failures found."""
     failures = []
+    if arguments[0] == "check":
+        return check_findings(status, lines, after)
     if arguments[0] == "discover":
         live = {(c["uuid"], c["at"]) for c in before.values()} | \
             {(c["uuid"], c["at"]) for c in after.values()}
@@ -226,6 +337,13 @@ def check_command(arguments, status, lines, before, after, entries):
                                                                    "timed-out", "interrupted"):
             failures.append("two lines for %s" % line.get("ip"))
         by_ip[line.get("ip")] = line
+    if call == "lbx.set":
+        baud, plugin = asked_settings(arguments)
+        for _, entry in changing:
+            if entry["did"] == "applied" and entry["after"] != {
+                    "baud": baud, "pluginName": plugin or entry["before"]["pluginName"]}:
+                failures.append("%s was set to %s, not what was asked" % (entry["at"],
+                                                                         entry["after"]))
     taken = {}
     for g, entry in changing:
         if entry["did"] in CHANGED:
@@ -279,7 +397,10 @@ def run_scenario(seed, lbxctl, lbxsim):
                 site.settle()
                 before = site.converters()
                 marks = [len(g.entries) for g in site.groups]
-                arguments = draw_command(rng, site)
+                arguments = draw_command(rng, site, work)
+                roster = os.path.join(work, "roster.json")
+                previous = open(roster, encoding="utf-8").read() \
+                    if os.path.exists(roster) else None
                 result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", "0.2"],
                                         capture_output=True, text=True, timeout=120)
                 site.settle()
@@ -290,8 +411,16 @@ def run_scenario(seed, lbxctl, lbxsim):
                     except ValueError:
                         failures.append("not a JSON line: %r" % text)
                 story.append("lbxctl %s -> %d" % (" ".join(arguments), result.returncode))
-                failures += check_command(arguments, result.returncode, lines, before,
-                                          site.converters(), site.entries_since(marks))
+                after, entries = site.converters(), site.entries_since(marks)
+                if arguments[0] == "apply":
+                    failures += check_apply(arguments, result.returncode, lines, before, after,
+                                            entries, site.plan)
+                else:
+                    failures += check_command(arguments, result.returncode, lines, before,
+                                              after, entries)
+                if "--save" in arguments:
+                    failures += check_roster(arguments, result.returncode, before, after,
+                                             previous)
                 if failures:
                     story.append(result.stdout + result.stderr)
                     break

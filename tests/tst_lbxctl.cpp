@@ -188,6 +188,7 @@ private slots:
     void outputThatCannotBeWritten();
     void waitConfirmsWhatConvertersReport_data();
     void waitConfirmsWhatConvertersReport();
+    void convertersSharingAUuidMoveApart();
     void settingTakenLateIsNotCalledNotApplied();
     void applyDryRunThenConvergeOnce();
     void siteVisitWithARoster();
@@ -495,6 +496,25 @@ void LbxctlTest::waitConfirmsWhatConvertersReport()
     QVERIFY2(line.value("text").toString().contains(text), qPrintable(run.out));
     // Only one command went out, whatever the wait saw.
     QVERIFY(converters.output().count(QStringLiteral("restarts")) <= 1);
+}
+
+// Two converters that share a uuid are reset, and both come back elsewhere:
+// each is followed as itself.
+void LbxctlTest::convertersSharingAUuidMoveApart()
+{
+    SimulatorProcess converters({"--count", "2", "--uuid", "1=SAME", "--uuid", "2=SAME",
+        "--restart", "3000", "--factory-address", "127.0.0.50"});
+    QVERIFY(converters.started());
+    const Run run
+        = lbxctl({"factory", "127.0.0.2", "127.0.0.3", "--yes", "--wait", "--json"}, "0.3");
+    QCOMPARE(run.status, 0);
+    QCOMPARE(
+        run.fields({"ip", "outcome"}), QStringList({"127.0.0.2 confirmed", "127.0.0.3 confirmed"}));
+    QStringList backAt;
+    for (const QJsonObject &line : run.objects())
+        backAt.append(line.value("after").toObject().value("ip").toString());
+    backAt.sort();
+    QCOMPARE(backAt, QStringList({"127.0.0.50", "127.0.0.51"}));
 }
 
 // A converter that goes on reporting its old settings for a while after it

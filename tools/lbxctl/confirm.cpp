@@ -125,6 +125,8 @@ private:
     void finish(int i, const Verdict &verdict);
     void heard(int i, const QHostAddress &from, const QJsonObject &record);
     void handle(const QHostAddress &from, const QJsonObject &reply);
+    int movedFor(const QJsonObject &record) const;
+    QString notBack(int i) const;
     bool mayPoll();
     QDeadlineTimer pollWhereDue();
     void searchForMoved();
@@ -136,7 +138,10 @@ private:
     const Confirmer::ConfirmationKnown &confirmationKnown;
     std::vector<Progress> progress;
     QHash<quint32, int> byAddress;
-    QHash<QString, int> movableByUuid;
+    // Those that may come back elsewhere, by uuid; several may share one, and
+    // each new address is taken for one of them only.
+    QMultiHash<QString, int> movableByUuid;
+    QHash<quint32, int> movedTo;
     QElapsedTimer clock;
     QDeadlineTimer deadline;
     int pending;
@@ -212,9 +217,26 @@ void Waiting::handle(const QHostAddress &from, const QJsonObject &reply)
         heard(at, from, record);
         return;
     }
-    const int moved = movableByUuid.value(Protocol::uuidText(record), -1);
-    if (moved >= 0 && progress[size_t(moved)].seenSilent)
+    const int moved = movedTo.value(from.toIPv4Address(), movedFor(record));
+    if (moved >= 0) {
+        movedTo.insert(from.toIPv4Address(), moved);
         heard(moved, from, record);
+    }
+}
+
+// The converter a record from an address no watch knows may be, back elsewhere:
+// one seen restarting with its uuid, and not found elsewhere already.
+int Waiting::movedFor(const QJsonObject &record) const
+{
+    QList<int> candidates = movableByUuid.values(Protocol::uuidText(record));
+    std::sort(candidates.begin(), candidates.end());
+    for (int i : qAsConst(candidates)) {
+        const Progress &p = progress[size_t(i)];
+        const bool found = std::find(movedTo.cbegin(), movedTo.cend(), i) != movedTo.cend();
+        if (!p.done && p.seenSilent && !found)
+            return i;
+    }
+    return -1;
 }
 
 bool Waiting::mayPoll()
@@ -287,6 +309,18 @@ void Waiting::run()
         std::fprintf(stderr, "\r%60s\r", "");
 }
 
+QString Waiting::notBack(int i) const
+{
+    const QString text = QStringLiteral("did not come back within %1 s")
+                             .arg(QString::number(timeoutMs / 1000.0, 'g', 6));
+    const Watch &watch = watches.at(i);
+    // Without a uuid of its own it cannot be told apart anywhere else.
+    if (watch.mayMove && watch.uuid.isEmpty())
+        return text
+            + QStringLiteral(" at its address; with an empty uuid it cannot be found elsewhere");
+    return text;
+}
+
 // Those still waited for when time ran out or an interrupt came: what they
 // reported last is final; the rest did not come back.
 QList<Confirmation> Waiting::conclude()
@@ -303,10 +337,7 @@ QList<Confirmation> Waiting::conclude()
                 {WaitOutcome::Interrupted,
                     QStringLiteral("acknowledged, not back yet (interrupted)")});
         else if (!p.done)
-            finish(int(i),
-                {WaitOutcome::TimedOut,
-                    QStringLiteral("did not come back within %1 s")
-                        .arg(QString::number(timeoutMs / 1000.0, 'g', 6))});
+            finish(int(i), {WaitOutcome::TimedOut, notBack(int(i))});
         confirmations.append(p.confirmation);
     }
     return confirmations;
