@@ -53,6 +53,7 @@ check "asked by --host, a converter behind a router needs no hint to be" \
 doctor
 check "the adapters are listed, down ones too" "$(grep -c '^  lbx[bdelr0]0* *1[06]' "$work/doctor")" 6
 check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes
+check "no firewall hint while converters answer" "$(grep -c 'nft add rule' "$work/doctor")" 0
 check "an adapter with only a link-local address" \
     "$(has 'adapter lbxl0 has only a link-local address (169.254.7.7)')" yes
 check "an adapter with no converters behind it" \

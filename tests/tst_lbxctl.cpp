@@ -370,6 +370,8 @@ void LbxctlTest::forgedTableRows_data()
                                      << "\"\\x1b[2J\\x1b[31mRED\"";
     QTest::newRow("bidirectional override")
         << QString::fromUtf8("AB\u202eCD") << "\"AB\\u{202e}CD\"";
+    QTest::newRow("bidirectional isolate")
+        << QString::fromUtf8("AB\u2067CD") << "\"AB\\u{2067}CD\"";
     QTest::newRow("blank and quote") << "say \"hi\""
                                      << "\"say \\\"hi\\\"\"";
 }
@@ -662,6 +664,8 @@ void LbxctlTest::badInputSendsNothing_data()
                                << "is not one converter's address";
     QTest::newRow("discover with a target")
         << QStringList{"discover", "127.0.0.3"} << "discover takes no targets";
+    QTest::newRow("--host with --interface") << QStringList{"discover", "--host", "127.0.0.2",
+        "--interface", "lbx0"} << "--host and --interface do not go together";
     QTest::newRow("timeout 0") << QStringList{"update", "127.0.0.2", "--timeout", "0"}
                                << "--timeout takes seconds from 0.01 to 3600";
     QTest::newRow("unknown uuid") << QStringList{"update", "LBXSIM000001", "NOSUCH"}
