@@ -25,14 +25,8 @@ QHostAddress Simulator::address(int converter) const
 bool Simulator::start(QString *error)
 {
     clock.start();
-    if (!options.journal.isEmpty()) {
-        journal.setFileName(options.journal);
-        if (!journal.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            *error = QStringLiteral("cannot write the journal %1: %2")
-                         .arg(options.journal, journal.errorString());
-            return false;
-        }
-    }
+    if (!openJournal(error))
+        return false;
     const auto bindMode = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
     auto bind = [&](QUdpSocket &socket, const QHostAddress &address) {
         if (socket.bind(address, options.port, bindMode))
@@ -82,6 +76,18 @@ bool Simulator::start(QString *error)
     out << "lbxsim: " << options.count << " converters on " << address(0).toString() << " to "
         << address(options.count - 1).toString() << ", port " << options.port << Qt::endl;
     return true;
+}
+
+bool Simulator::openJournal(QString *error)
+{
+    if (options.journal.isEmpty())
+        return true;
+    journal.setFileName(options.journal);
+    if (journal.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return true;
+    *error = QStringLiteral("cannot write the journal %1: %2")
+                 .arg(options.journal, journal.errorString());
+    return false;
 }
 
 bool Simulator::listen(int converter, const QHostAddress &address, QString *error)

@@ -64,6 +64,7 @@ private:
     void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
     void send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port);
     bool listen(int converter, const QHostAddress &address, QString *error);
+    bool openJournal(QString *error);
     // Where a converter comes back after a factory reset: the factory address,
     // or the next one that no other converter holds.
     QHostAddress factoryAddressFor(int converter) const;
