@@ -49,9 +49,18 @@ class Group:
         if rng.random() < 0.2:
             self.factory = self.base + 200
             options += ["--factory-address", address(self.factory)]
+        if rng.random() < 0.2:
+            options += ["--rejects", str(rng.randint(1, count))]
+        self.twins = {}
         for n in range(1, count + 1):
-            if rng.random() < 0.1:
+            draw = rng.random()
+            if draw < 0.1:
                 options += ["--uuid", "%d=%s" % (n, rng.choice(["", shared]))]
+            elif draw < 0.13:
+                options += ["--uuid", "%d=%d" % (n, 1000 + n), "--uuid-number", str(n)]
+            elif draw < 0.18:
+                self.twins[n] = "TWIN%d%d" % (index, n)
+                options += ["--twin", "%d=%s" % (n, self.twins[n])]
         self.options = options
         self.log = os.path.join(work, "lbxsim%d" % index)
         with open(self.log, "w") as log:
@@ -134,6 +143,9 @@ class Site:
                 state["uuid"], state["at"] = entry["uuid"], entry["at"]
                 if "after" in entry:
                     state["settings"] = entry["after"]
+            # A twin answers from its converter's address, as another uuid.
+            for n, uuid in group.twins.items():
+                found[(g, n, "twin")] = dict(found[(g, n)], uuid=uuid)
         return found
 
     def entries_since(self, marks):
@@ -149,7 +161,7 @@ def draw_plan(rng, converters, path):
     order or as JSON lines; the plan's rows."""
     rows = []
     for converter in rng.sample(converters, min(len(converters), rng.randint(1, 5))):
-        if converter["uuid"] and converter["uuid"] not in [r["uuid"] for r in rows]:
+        if isinstance(converter["uuid"], str) and converter["uuid"] and converter["uuid"] not in [r["uuid"] for r in rows]:
             rows.append({"uuid": converter["uuid"], "baud": rng.choice([9600, 19200, 115200]),
                          "plugin": rng.choice(["", "OvUdp485", "OvTcp485"])})
     if rng.random() < 0.3:
@@ -191,9 +203,10 @@ def draw_command(rng, site, work):
         for _ in range(rng.randint(1, 3)):
             converter = rng.choice(converters)
             form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"])
-            if form == "uuid" and converter["uuid"] and not converter["uuid"][0].isdigit():
+            named = isinstance(converter["uuid"], str)
+            if form == "uuid" and named and converter["uuid"] and not converter["uuid"][0].isdigit():
                 arguments.append(converter["uuid"])
-            elif form in ("uuid", "uuid:") and converter["uuid"] is not None:
+            elif form in ("uuid", "uuid:") and named and converter["uuid"]:
                 arguments.append("uuid:" + converter["uuid"])
             elif form == "ip:":
                 arguments.append("ip:" + converter["at"])
@@ -234,6 +247,10 @@ def check_apply(arguments, status, lines, before, after, entries, plan):
         failures += ["%s was set, though nothing was to be" % e["at"] for e in sets]
         return failures
     planned = {r["uuid"]: r for r in plan}
+    for line in lines:
+        if line.get("plan") == "ambiguous":
+            there = {c["at"] for c in before.values() if c["uuid"] == line.get("uuid")}
+            failures += ["%s was set, though ambiguous" % e["at"] for e in sets if e["at"] in there]
     for entry in sets:
         row = planned.get(entry["uuid"])
         if row is None:

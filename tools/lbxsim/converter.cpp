@@ -85,7 +85,9 @@ Converter::Outcome Converter::set(const QJsonObject &arg)
     const QJsonValue plugin = arg.value(QLatin1String("pluginName"));
     QString error;
     // toInt() gives 0, which no converter takes, for anything but a whole number.
-    if (!acceptsBaud(baud.toInt()))
+    if (quirks.rejectsSettings)
+        error = QStringLiteral("busy");
+    else if (!acceptsBaud(baud.toInt()))
         error = QStringLiteral("unsupported baud rate %1").arg(jsonText(baud));
     else if (!plugin.isUndefined() && !acceptsPlugin(plugin.toString()))
         error = QStringLiteral("unknown plug-in \"%1\"").arg(plugin.toString());
@@ -131,10 +133,24 @@ Converter::Outcome Converter::update()
         "update-started", {}};
 }
 
+QByteArray Converter::twinInfoReply() const
+{
+    if (quirks.twin.isEmpty())
+        return {};
+    QJsonObject twin = info();
+    twin.insert(QStringLiteral("uuid"), quirks.twin);
+    return reply(QStringLiteral("lbx.info"), {{QStringLiteral("arg"), twin}});
+}
+
+QJsonValue Converter::uuidValue() const
+{
+    return quirks.uuidAsNumber ? QJsonValue(id.toDouble()) : QJsonValue(id);
+}
+
 QJsonObject Converter::info() const
 {
     return {
-        {QStringLiteral("uuid"), id},
+        {QStringLiteral("uuid"), uuidValue()},
         {QStringLiteral("romVersion"), romVersion},
         {QStringLiteral("appVersion"), appVersion},
         {QStringLiteral("baud"), current.baud},

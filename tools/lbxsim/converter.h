@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 // One simulated LBX converter: what it reports about itself and how it answers
@@ -33,6 +34,9 @@ public:
     struct Quirks
     {
         bool keepsSettings = false; // acknowledges lbx.set, changes nothing
+        bool rejectsSettings = false; // rejects every lbx.set
+        bool uuidAsNumber = false; // reports its uuid as a JSON number
+        QString twin; // also answers lbx.info as a converter of this uuid; empty: none
         double updateTo = 0; // lbx.update finds this version (when newer) and restarts into it
     };
 
@@ -42,6 +46,10 @@ public:
     Outcome handle(const QByteArray &request);
 
     const QString &uuid() const { return id; }
+    // The uuid as lbx.info reports it: text, or a number.
+    QJsonValue uuidValue() const;
+    // The answer to lbx.info as its twin, from the same address; empty without one.
+    QByteArray twinInfoReply() const;
     const Settings &settings() const { return current; }
     double version() const { return appVersion; }
 

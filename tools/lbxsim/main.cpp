@@ -126,6 +126,13 @@ const char *const description
       "gets through. A request sent to an address where no converter lives reaches none.\n"
       "Run it inside scripts/netns-run, never on a real network.";
 
+// Converter numbers from 1 to count, given to an option that may be repeated.
+QSet<int> numberSet(const QCommandLineParser &parser, const QString &name, int count)
+{
+    const QList<int> numbers = numbered(parser.values(name), count, false, name).keys();
+    return QSet<int>(numbers.cbegin(), numbers.cend());
+}
+
 // Each option: its names, the name of its value (none for a switch), its
 // default, and what it does.
 struct OptionText
@@ -159,6 +166,13 @@ const OptionText optionTexts[] = {
     {"factory-address", "ADDRESS", "",
         "A converter reset to factory settings comes back at this address (the next free one "
         "when another converter holds it)."},
+    {"rejects", "N", "", "Converter N (from 1) rejects every lbx.set; may be given again."},
+    {"uuid-number", "N", "",
+        "Converter N (from 1) reports its uuid as a JSON number (numeric uuid text only); may be "
+        "given again."},
+    {"twin", "N=TEXT", "",
+        "Converter N (from 1) also answers lbx.info as a converter whose uuid is TEXT, from the "
+        "same address; may be given again."},
     {"journal", "FILE", "",
         "Writes a JSON line to FILE for each datagram a converter receives, as it happens: when, "
         "from and to where, the call, and what the converter did with it."},
@@ -200,10 +214,11 @@ Simulator::Options parseOptions(const QCoreApplication &app)
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.uuids = numbered(
         parser.values(QStringLiteral("uuid")), options.count, true, QStringLiteral("uuid"));
-    const QList<int> keeping = numbered(parser.values(QStringLiteral("keeps-settings")),
-        options.count, false, QStringLiteral("keeps-settings"))
-                                   .keys();
-    options.keepingSettings = QSet<int>(keeping.cbegin(), keeping.cend());
+    options.keepingSettings = numberSet(parser, QStringLiteral("keeps-settings"), options.count);
+    options.rejecting = numberSet(parser, QStringLiteral("rejects"), options.count);
+    options.uuidNumbers = numberSet(parser, QStringLiteral("uuid-number"), options.count);
+    options.twins = numbered(
+        parser.values(QStringLiteral("twin")), options.count, true, QStringLiteral("twin"));
     if (parser.isSet(QStringLiteral("update-to")))
         options.updateTo = numberBetween(parser, QStringLiteral("update-to"), 0.01, 999.99,
             QStringLiteral("a version number such as 1.6"));

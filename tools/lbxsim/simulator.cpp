@@ -65,6 +65,9 @@ bool Simulator::start(QString *error)
         const QString rom = QStringLiteral("2.0.%1").arg(n + 1);
         Converter::Quirks quirks;
         quirks.keepsSettings = options.keepingSettings.contains(n + 1);
+        quirks.rejectsSettings = options.rejecting.contains(n + 1);
+        quirks.uuidAsNumber = options.uuidNumbers.contains(n + 1);
+        quirks.twin = options.twins.value(n + 1);
         quirks.updateTo = options.updateTo;
         nodes.push_back(
             {Converter(uuid, 1.5, rom, Converter::Settings(), quirks), address(n), nullptr, {}});
@@ -171,7 +174,6 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
     // A converter restarts whether or not its answer gets through.
     if (outcome.restarts && options.restartMs > 0)
         node.restartedAt = QDeadlineTimer(options.delayMs + options.restartMs);
-    const bool moves = outcome.reset && !options.factoryAddress.isNull();
     if (outcome.reply.isEmpty()) {
         recordOutcome(converter, datagram, outcome, before, true);
         return;
@@ -181,11 +183,26 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
         say(converter, QStringLiteral("does not answer"));
     recordOutcome(converter, datagram, outcome, before, silent);
 
+    answer(converter, datagram, outcome, silent);
+}
+
+// The answer goes out after the delay, with the twin's where there is one;
+// a converter reset to factory settings comes back at its factory address.
+void Simulator::answer(
+    int converter, const QNetworkDatagram &datagram, const Converter::Outcome &outcome, bool silent)
+{
     const QHostAddress to = datagram.senderAddress();
     const quint16 port = quint16(datagram.senderPort());
+    const bool info
+        = QJsonDocument::fromJson(datagram.data()).object().value(QStringLiteral("call"))
+        == QStringLiteral("lbx.info");
+    const QByteArray twin = info ? nodes[converter].converter.twinInfoReply() : QByteArray();
+    const bool moves = outcome.reset && !options.factoryAddress.isNull();
     auto answer = [=] {
         if (!silent)
             send(converter, outcome.reply, to, port);
+        if (!silent && !twin.isEmpty())
+            send(converter, twin, to, port);
         if (moves) {
             QString error;
             const QHostAddress next = factoryAddressFor(converter);
@@ -251,7 +268,7 @@ void Simulator::record(
     QJsonObject line = more;
     line.insert(QStringLiteral("t"), std::round(double(clock.nsecsElapsed()) / 1e3) / 1e6);
     line.insert(QStringLiteral("converter"), converter + 1);
-    line.insert(QStringLiteral("uuid"), node.converter.uuid());
+    line.insert(QStringLiteral("uuid"), node.converter.uuidValue());
     line.insert(QStringLiteral("at"), node.address.toString());
     line.insert(QStringLiteral("from"),
         QStringLiteral("%1:%2")

@@ -39,6 +39,9 @@ public:
         QString uuidPrefix = QStringLiteral("LBXSIM");
         QMap<int, QString> uuids; // by converter number from 1: a uuid of its own
         QSet<int> keepingSettings; // converter numbers from 1
+        QSet<int> rejecting; // converter numbers from 1: reject every lbx.set
+        QSet<int> uuidNumbers; // converter numbers from 1: report the uuid as a number
+        QMap<int, QString> twins; // by converter number from 1: a second uuid it answers as
         double updateTo = 0;
         QHostAddress factoryAddress; // null: a reset converter keeps its address
         QString journal; // a file for a JSON line per datagram received; empty: none
@@ -62,6 +65,8 @@ private:
 
     void receive(QUdpSocket &socket, int converter);
     void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
+    void answer(int converter, const QNetworkDatagram &datagram, const Converter::Outcome &outcome,
+        bool silent);
     void send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port);
     bool listen(int converter, const QHostAddress &address, QString *error);
     bool openJournal(QString *error);
