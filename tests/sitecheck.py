@@ -37,7 +37,7 @@ class Group:
         self.factory = None
         options = ["--count", str(count), "--base", address(self.base), "--journal", self.journal,
                    "--uuid-prefix", "G%dX" % index, "--seed", str(rng.randint(1, 1 << 30)),
-                   "--restart", str(rng.choice([200, 400, 800]))]
+                   "--restart", str(rng.choice([0, 200, 400, 800]))]
         if rng.random() < 0.3:
             options += ["--silent-chance", str(rng.choice([0.1, 0.3]))]
         if rng.random() < 0.2:
