@@ -188,6 +188,8 @@ private slots:
     void outputThatCannotBeWritten();
     void waitConfirmsWhatConvertersReport_data();
     void waitConfirmsWhatConvertersReport();
+    void commandThatNeverArrivedIsNotConfirmed_data();
+    void commandThatNeverArrivedIsNotConfirmed();
     void convertersSharingAUuidMoveApart();
     void settingTakenLateIsNotCalledNotApplied();
     void applyDryRunThenConvergeOnce();
@@ -498,6 +500,36 @@ void LbxctlTest::waitConfirmsWhatConvertersReport()
     QVERIFY2(line.value("text").toString().contains(text), qPrintable(run.out));
     // Only one command went out, whatever the wait saw.
     QVERIFY(converters.output().count(QStringLiteral("restarts")) <= 1);
+}
+
+void LbxctlTest::commandThatNeverArrivedIsNotConfirmed_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("factory") << "factory";
+    QTest::newRow("update") << "update";
+}
+
+// The command is lost on its way, and the converter is busy for a while
+// after it, silent to lbx.info: back, it has taken nothing, and --wait says so.
+void LbxctlTest::commandThatNeverArrivedIsNotConfirmed()
+{
+    QFETCH(QString, command);
+    FakeConverters converters(1);
+    QElapsedTimer sinceCommand;
+    converters.answer = [&](int, const QByteArray &request) {
+        if (call(request) != QLatin1String("lbx.info"))
+            sinceCommand.start(); // and lost
+        const bool busy = sinceCommand.isValid() && sinceCommand.elapsed() < 1500;
+        return busy ? QByteArray() : info(9600);
+    };
+    QStringList arguments{
+        command, "127.0.0.2", "--wait", "--wait-timeout", "3", "--retries", "1", "--json"};
+    if (command == QLatin1String("factory"))
+        arguments << "--yes";
+    const Run run = lbxctl(arguments, "0.3");
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.fields({"outcome"}), QStringList({"not-applied"}));
+    QVERIFY2(run.out.contains(QStringLiteral("no acknowledgement")), qPrintable(run.out));
 }
 
 // Two converters that share a uuid are reset, and both come back elsewhere:
