@@ -304,8 +304,10 @@ def check_findings(status, lines, after):
     """Every "ok" of check is true of a converter now; exit 0 only when all are."""
     failures = []
     for line in lines[:-1]:
+        # The uuid as the converter sent it: a number shows as "" in the finding itself.
+        uuid = line.get("now", {}).get("uuid", line.get("uuid"))
         if line.get("check") == "ok" and not any(
-                c["uuid"] == line.get("uuid") and c["at"] == line.get("ip") for c in after.values()):
+                c["uuid"] == uuid and c["at"] == line.get("ip") for c in after.values()):
             failures.append("check calls %s at %s ok, but it is not there" % (
                 line.get("uuid"), line.get("ip")))
     if status == 0 and any(line.get("check") not in (None, "ok") for line in lines):
