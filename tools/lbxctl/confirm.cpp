@@ -311,8 +311,8 @@ void Waiting::run()
 
 QString Waiting::notBack(int i) const
 {
-    const QString text = QStringLiteral("did not come back within %1 s")
-                             .arg(QString::number(timeoutMs / 1000.0, 'g', 6));
+    QString text = QStringLiteral("did not come back within %1 s")
+                       .arg(QString::number(timeoutMs / 1000.0, 'g', 6));
     const Watch &watch = watches.at(i);
     // Without a uuid of its own it cannot be told apart anywhere else.
     if (watch.mayMove && watch.uuid.isEmpty())

@@ -42,7 +42,7 @@ Converter::Converter(
     , romVersion(std::move(romVersion))
     , defaults(defaults)
     , current(std::move(defaults))
-    , quirks(quirks)
+    , quirks(std::move(quirks))
 {
 }
 
