@@ -519,11 +519,11 @@ void LbxctlTest::commandThatNeverArrivedIsNotConfirmed()
     converters.answer = [&](int, const QByteArray &request) {
         if (call(request) != QLatin1String("lbx.info"))
             sinceCommand.start(); // and lost
-        const bool busy = sinceCommand.isValid() && sinceCommand.elapsed() < 1500;
+        const bool busy = sinceCommand.isValid() && sinceCommand.elapsed() < 2500;
         return busy ? QByteArray() : info(9600);
     };
     QStringList arguments{
-        command, "127.0.0.2", "--wait", "--wait-timeout", "3", "--retries", "1", "--json"};
+        command, "127.0.0.2", "--wait", "--wait-timeout", "8", "--retries", "1", "--json"};
     if (command == QLatin1String("factory"))
         arguments << "--yes";
     const Run run = lbxctl(arguments, "0.3");
