@@ -108,7 +108,13 @@ class Site:
         cuts = sorted(rng.sample(range(1, total), min(rng.randint(0, 2), total - 1)))
         counts = [b - a for a, b in zip([0] + cuts, cuts + [total])]
         shared = "SHARED%d" % rng.randint(1, 3)
-        self.groups = [Group(rng, i, c, lbxsim, work, shared) for i, c in enumerate(counts)]
+        self.groups = []
+        try:
+            for i, count in enumerate(counts):
+                self.groups.append(Group(rng, i, count, lbxsim, work, shared))
+        except Exception:
+            self.stop()  # none left running when one does not start
+            raise
         self.marker = 0
         self.plan = []
 
@@ -471,17 +477,23 @@ def main():
     seeds = [args.seed] if args.seed is not None else \
         list(range(args.first, args.first + args.seeds))
     started = time.monotonic()
+    # Each worker writes to a file of its own, so that none waits on another's reader.
+    outputs = [tempfile.TemporaryFile("w+") for _ in range(min(args.workers, len(seeds)))]
     workers = [subprocess.Popen([NETNS_RUN, sys.executable, __file__, args.lbxctl, args.lbxsim,
                                  "--worker"] + [str(s) for s in seeds[w::args.workers]],
-                                stdout=subprocess.PIPE, text=True)
-               for w in range(min(args.workers, len(seeds)))]
-    results = [json.loads(line) for worker in workers for line in worker.stdout]
+                                stdout=output, text=True)
+               for w, output in enumerate(outputs)]
+    codes = [worker.wait() for worker in workers]
+    results = []
+    for output in outputs:
+        output.seek(0)
+        results += [json.loads(line) for line in output]
     failed = [r for r in results if r["failures"]]
     for result in failed:
         print("FAIL: seed %d (replay: --seed %d)" % (result["seed"], result["seed"]))
         print("\n".join("  " + line for line in result["story"]))
         print("\n".join("  ! " + failure for failure in result["failures"]))
-    broken = any(worker.wait() != 0 for worker in workers) or len(results) != len(seeds)
+    broken = any(codes) or len(results) != len(seeds)
     print("%d scenarios in %.0f s: %d passed, %d failed" % (
         len(results), time.monotonic() - started, len(results) - len(failed), len(failed)))
     return 1 if failed or broken else 0
