@@ -174,8 +174,6 @@ class LbxctlTest : public QObject
 
 private slots:
     void discoverThreeConverters();
-    void commandsReachExactlyTheTargets_data();
-    void commandsReachExactlyTheTargets();
     void convertersSharingAUuidStayApart();
     void stateChangingCommandNeverSentBlindly_data();
     void stateChangingCommandNeverSentBlindly();
@@ -192,7 +190,6 @@ private slots:
     void commandThatNeverArrivedIsNotConfirmed();
     void convertersSharingAUuidMoveApart();
     void settingTakenLateIsNotCalledNotApplied();
-    void applyDryRunThenConvergeOnce();
     void siteVisitWithARoster();
     void metricsAndSpreadsheetsTakeHostileUuids();
     void badInputSendsNothing_data();
@@ -217,38 +214,6 @@ void LbxctlTest::discoverThreeConverters()
     QCOMPARE(json.lines().size(), 2);
     QCOMPARE(json.objects().value(0).value(QStringLiteral("caption")),
         QJsonValue(QString::fromUtf8("网络字节协议")));
-}
-
-void LbxctlTest::commandsReachExactlyTheTargets_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("simulatorSays");
-    QTest::addColumn<QStringList>("reached");
-    QTest::newRow("set by uuid and address") << QStringList{"set", "LBXSIM000001", "127.0.0.4",
-        "--baud", "115200", "--plugin",
-        "OvTcp485"} << "set: baud 9600, plug-in OvUdp485 -> baud 115200, plug-in OvTcp485"
-                                             << QStringList{"LBXSIM000001", "LBXSIM000003"};
-    QTest::newRow("upload-log by uuid") << QStringList{"upload-log", "LBXSIM000002"}
-                                        << "uploads its log" << QStringList{"LBXSIM000002"};
-    QTest::newRow("factory, all") << QStringList{"factory", "--all", "--yes"} << "factory reset"
-                                  << QStringList{"LBXSIM000001", "LBXSIM000002", "LBXSIM000003"};
-}
-
-void LbxctlTest::commandsReachExactlyTheTargets()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, simulatorSays);
-    QFETCH(QStringList, reached);
-    SimulatorProcess simulator({QStringLiteral("--count"), QStringLiteral("3")});
-    QVERIFY(simulator.started());
-    const Run run = lbxctl(arguments);
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.lines().size(), reached.size());
-    for (const QString &line : run.lines())
-        QVERIFY2(line.endsWith(QStringLiteral(": answered")), qPrintable(line));
-    QTRY_COMPARE(simulator.output().count(simulatorSays), reached.size());
-    for (const QString &uuid : reached)
-        QVERIFY(simulator.output().contains(uuid + QStringLiteral(": ") + simulatorSays));
 }
 
 void LbxctlTest::convertersSharingAUuidStayApart()
@@ -569,42 +534,6 @@ void LbxctlTest::settingTakenLateIsNotCalledNotApplied()
     QCOMPARE(run.status, 0);
     QVERIFY2(run.out.contains(QStringLiteral("set: confirmed 115200 OvUdp485 after ")),
         qPrintable(run.out));
-}
-
-namespace {
-
-// Converter 1 as planned, 2 to change, 3 not in the plan, and one that is not there.
-const QByteArray mixedPlan = "\xef\xbb\xbfuuid,baud,plugin,room\r\n"
-                             "LBXSIM000001,9600,OvUdp485,hall\r\n"
-                             "LBXSIM000002,115200,OvTcp485,\"kitchen, east\"\r\n"
-                             "LBXSIM000009,9600,,store\r\n";
-
-} // namespace
-
-void LbxctlTest::applyDryRunThenConvergeOnce()
-{
-    SimulatorProcess simulator({"--restart", "3000"});
-    QVERIFY(simulator.started());
-    const QString plan = fileIn(folder, mixedPlan);
-    const Run dry = lbxctl({"apply", plan, "--dry-run", "--json"});
-    QCOMPARE(dry.status, 0);
-    QCOMPARE(dry.fields({"plan", "uuid", "ip"}),
-        QStringList({"unchanged LBXSIM000001 127.0.0.2", "set LBXSIM000002 127.0.0.3",
-            "missing LBXSIM000009 ", "not-in-plan LBXSIM000003 127.0.0.4"}));
-    QVERIFY(dry.err.contains(QStringLiteral("nothing was sent")));
-
-    const Run first = lbxctl({"apply", plan, "--json"});
-    QCOMPARE(first.status, 1); // one converter is missing
-    QVERIFY2(first.fields({"uuid", "outcome"}).contains("LBXSIM000002 confirmed"),
-        qPrintable(first.out));
-    const QString converged = fileIn(folder,
-        "uuid,baud,plugin\nLBXSIM000001,9600,OvUdp485\n"
-        "LBXSIM000002,115200,OvTcp485\nLBXSIM000003,9600,\n");
-    const Run second = lbxctl({"apply", converged});
-    QCOMPARE(second.status, 0);
-    QCOMPARE(second.out.count(QStringLiteral("apply: unchanged")), 3);
-    QVERIFY2(second.err.contains(QStringLiteral("nothing to change")), qPrintable(second.err));
-    QCOMPARE(simulator.output().count(QStringLiteral("; restarts")), 1);
 }
 
 void LbxctlTest::siteVisitWithARoster()
