@@ -190,6 +190,7 @@ private slots:
     void commandThatNeverArrivedIsNotConfirmed();
     void convertersSharingAUuidMoveApart();
     void settingTakenLateIsNotCalledNotApplied();
+    void progressGivesWayToResultsOnATerminal();
     void siteVisitWithARoster();
     void metricsAndSpreadsheetsTakeHostileUuids();
     void badInputSendsNothing_data();
@@ -534,6 +535,53 @@ void LbxctlTest::settingTakenLateIsNotCalledNotApplied()
     QCOMPARE(run.status, 0);
     QVERIFY2(run.out.contains(QStringLiteral("set: confirmed 115200 OvUdp485 after ")),
         qPrintable(run.out));
+}
+
+// What a terminal shows of the text written to it: each carriage return
+// goes back to the line's start, and what follows overwrites what was there.
+QStringList screen(const QString &written)
+{
+    QStringList rows;
+    for (const QString &line : written.split(QLatin1Char('\n'))) {
+        QString row;
+        int column = 0;
+        for (const QChar c : line) {
+            if (c == QLatin1Char('\r')) {
+                column = 0;
+                continue;
+            }
+            if (column < row.size())
+                row[column] = c;
+            else
+                row.append(c);
+            ++column;
+        }
+        if (!row.trimmed().isEmpty())
+            rows.append(row.trimmed());
+    }
+    return rows;
+}
+
+// On a terminal the wait's progress and the results share the screen: each
+// result starts on a clean line, with no progress text before it.
+void LbxctlTest::progressGivesWayToResultsOnATerminal()
+{
+    SimulatorProcess converters({"--count", "2", "--restart", "2500"});
+    QVERIFY(converters.started());
+    QProcess terminal; // script(1) gives lbxctl a pseudo-terminal
+    terminal.start(QStringLiteral("script"),
+        {"-qec", LBXCTL_PATH " set 127.0.0.2 127.0.0.3 --baud 115200 --wait --timeout 0.3",
+            "/dev/null"});
+    terminal.closeWriteChannel();
+    QVERIFY(terminal.waitForFinished(60000));
+    const QString written = QString::fromUtf8(terminal.readAllStandardOutput());
+    QVERIFY2(written.contains(QStringLiteral(" pending, ")), qPrintable(written));
+    const QStringList rows = screen(written);
+    QCOMPARE(rows.size(), 2);
+    for (const QString &row : rows)
+        QVERIFY2(row.startsWith(QStringLiteral("LBXSIM00000"))
+                && row.contains(QStringLiteral(" set: confirmed 115200 OvUdp485 after ")),
+            qPrintable(row));
 }
 
 void LbxctlTest::siteVisitWithARoster()

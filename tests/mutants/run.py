@@ -3,9 +3,11 @@
 runs the whole suite and prints which tests failed; a fault that no test
 catches is printed as SURVIVED. Run by hand: each fault costs a build and a run.
 
-    tests/mutants/run.py [--check] [--work DIR] [NAME...]
+    tests/mutants/run.py [--check] [--work DIR] [--tests REGEX] [NAME...]
 
---check only says whether every patch still applies, exactly once."""
+--check only says whether every patch still applies, exactly once; --tests
+runs only the ctest tests whose names match (to ask whether one test alone
+catches a fault that another also catches)."""
 
 import argparse
 import pathlib
@@ -40,8 +42,8 @@ def run(*command):
     return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
-def failed_tests(build):
-    result = run("ctest", "--test-dir", str(build), "-j4", "--timeout", "180")
+def failed_tests(build, only):
+    result = run("ctest", "--test-dir", str(build), "-j4", "--timeout", "400", *only)
     if result.returncode == 0:
         return []
     return re.findall(r"^\s*\d+ - (\S+) \(", result.stdout.split("tests FAILED:")[-1], re.M)
@@ -51,8 +53,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--work", default="/tmp/lbx-mutants")
+    parser.add_argument("--tests", metavar="REGEX")
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
+    only = ["-R", args.tests] if args.tests else []
     faults = read_faults()
     chosen = [f for f in faults if not args.names or f["name"] in args.names]
     if len(chosen) < len(set(args.names)):
@@ -67,7 +71,7 @@ def main():
     shutil.rmtree(tree, ignore_errors=True)
     shutil.copytree(ROOT, tree, ignore=shutil.ignore_patterns("build*", ".git"))
     run("cmake", "-S", str(tree), "-B", str(build))
-    if run("cmake", "--build", str(build), "-j2").returncode or failed_tests(build):
+    if run("cmake", "--build", str(build), "-j2").returncode or failed_tests(build, only):
         sys.exit("the tree as it is does not build or pass; nothing to measure")
     killed = 0
     for fault in chosen:
@@ -80,7 +84,7 @@ def main():
             if run("cmake", "--build", str(build), "-j2").returncode:
                 verdict = "DOES NOT BUILD"
             else:
-                failed = failed_tests(build)
+                failed = failed_tests(build, only)
                 verdict = "killed by " + " ".join(failed) if failed else "SURVIVED"
             (tree / fault["path"]).write_text(original, encoding="utf-8")
         killed += verdict.startswith("killed")
