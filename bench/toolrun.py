@@ -32,10 +32,10 @@ def wait_until(condition, seconds):
 class Tool:
     """The tool as a process; counts the datagrams it has logged."""
 
-    def __init__(self, program=TOOL):
+    def __init__(self, program=TOOL, *arguments):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         self.started = time.monotonic()
-        self.process = subprocess.Popen([program], stderr=subprocess.PIPE, env=env)
+        self.process = subprocess.Popen([program, *arguments], stderr=subprocess.PIPE, env=env)
         self.received = 0
         self.lines = []
         self._reader = threading.Thread(target=self._read, daemon=True)

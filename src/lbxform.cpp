@@ -10,13 +10,12 @@
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <QStandardItemModel>
 
-// Plug-in name to protocol index, in the order of the protocol box's entries.
-// Built before main() runs and released at exit; nothing changes it between.
+// Plug-in name to protocol index, in the protocol box's order; built before main(), never changed.
 const Protocol::PluginTable pluginMap = Protocol::pluginTable();
 
-// Reply boxes open right now, counted across the nested event loops they run: a
-// flood of replies could otherwise stack boxes until the stack runs out.
+// Reply boxes open now, counted across their nested event loops: a flood must not stack them.
 static int openReplyBoxes = 0;
 
 LBXForm::LBXForm()
@@ -27,13 +26,14 @@ LBXForm::LBXForm()
     // The handlers take no arguments: what a signal carries is dropped.
     connect(&socket, &QUdpSocket::readyRead, this, &LBXForm::onRecvData);
     connect(ui.searchBtn, &QPushButton::clicked, this, &LBXForm::search);
-    connect(ui.uuidBox, &QComboBox::currentTextChanged, this, &LBXForm::showInfo);
+    connect(ui.uuidBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &LBXForm::showInfo);
     connect(ui.configBtn, &QPushButton::clicked, this, &LBXForm::config);
     connect(ui.uploadLogBtn, &QPushButton::clicked, this, &LBXForm::uploadLog);
     connect(ui.factoryBtn, &QPushButton::clicked, this, &LBXForm::factory);
     connect(ui.updateBtn, &QPushButton::clicked, this, &LBXForm::updateApp);
     // The first send binds the socket; its receive buffer is enlarged then.
     connect(&socket, &QUdpSocket::stateChanged, this, &LBXForm::enlargeReceiveBuffer);
+    watchOperator();
 
     // The first search runs once the event loop has started, after show().
     QMetaObject::invokeMethod(this, "search", Qt::QueuedConnection);
@@ -46,7 +46,7 @@ LBXForm::~LBXForm() = default;
 // The selection is read whenever it is needed; nothing keeps a copy of it.
 QJsonObject LBXForm::selectedDevice() const
 {
-    return deviceMap.value(ui.uuidBox->currentText());
+    return deviceMap.value(ui.uuidBox->currentData().toString()); // the entry's whole uuid
 }
 
 QHostAddress LBXForm::selectedAddress() const
@@ -59,6 +59,7 @@ QHostAddress LBXForm::selectedAddress() const
 void LBXForm::search()
 {
     qDebug() << "search";
+    operatorActed = false;
     deviceMap = {};
     ui.uuidBox->clear();
     sendData(Protocol::infoRequest, QHostAddress::Broadcast, Protocol::converterPort);
@@ -66,8 +67,7 @@ void LBXForm::search()
     ui.systemGroup->setEnabled(false);
 }
 
-// Each command goes to the converter selected when it is sent, once, and
-// waits for nothing: a reply opens its box whenever it comes.
+// Each command goes, once, to the converter selected when sent; its reply opens a box.
 void LBXForm::updateApp()
 {
     qDebug() << "updateApp";
@@ -98,13 +98,13 @@ void LBXForm::factory()
 // The box opens once the ready-read handler has returned: Qt emits no readyRead
 // while one is being handled, so a box opened inside it would leave the socket
 // deaf after it closed. Boxes opened this way stack up to maxReplyBoxes.
-void LBXForm::showReplyBox(const QString &title, const QString &text)
+void LBXForm::showReplyBox(const QString &title, const QString &text, QMessageBox::Icon icon)
 {
-    auto show = [this, title, text] {
+    auto show = [this, title, text, icon] {
         if (openReplyBoxes >= maxReplyBoxes)
             return;
         ++openReplyBoxes;
-        QMessageBox::information(this, title, text);
+        replyBox(icon, title, text)->exec();
         --openReplyBoxes;
     };
     QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
@@ -143,7 +143,7 @@ void LBXForm::onRecvData()
             // Logged as the converter sent it, before "ip" is set from the sender.
             const QJsonObject arg = Protocol::replyArg(reply);
             qDebug() << arg;
-            const QString uuid = Protocol::shownText(Protocol::uuidText(arg));
+            const QString uuid = Protocol::uuidText(arg);
             if (!deviceMap.contains(uuid))
                 listed.append(uuid);
             deviceMap.insert(
@@ -154,48 +154,111 @@ void LBXForm::onRecvData()
             break;
         }
         case Protocol::Reply::Set:
-            showReplyBox(QStringLiteral("配置"), QStringLiteral("配置已经更新, 30s后请重新搜索!"));
-            break;
         case Protocol::Reply::UploadLog:
-            showReplyBox(QStringLiteral("上传日志"), QStringLiteral("日志已经上传!"));
-            break;
         case Protocol::Reply::Update:
-            showReplyBox(
-                QStringLiteral("更新"), QStringLiteral("设备检测更新中,2分钟后请重新搜索!"));
-            break;
         case Protocol::Reply::Factory:
-            showReplyBox(
-                QStringLiteral("恢复出厂"), QStringLiteral("恢复出厂中,请等待设备重启(2~3分钟)!"));
+            showAnswer(Protocol::replyKind(reply), reply);
             break;
         case Protocol::Reply::Unknown:
             break;
         }
     }
-    if (listed.isEmpty())
-        return;
-    // The converters new in this call are listed in one insertion. Appended to an
-    // empty list, the first becomes current; its record is stored already.
-    ui.uuidBox->addItems(listed);
-    openDeviceList();
+    if (!listed.isEmpty())
+        listConverters(listed);
+}
+
+// The box an answer to a command opens: its confirmation, or, where the
+// converter says it failed, a warning with the converter's own words.
+void LBXForm::showAnswer(Protocol::Reply kind, const QJsonObject &reply)
+{
+    struct Box
+    {
+        const char *title;
+        const char *done;
+    };
+    static const QMap<Protocol::Reply, Box> boxes = {
+        {Protocol::Reply::Set, {"配置", "配置已经更新, 30s后请重新搜索!"}},
+        {Protocol::Reply::UploadLog, {"上传日志", "日志已经上传!"}},
+        {Protocol::Reply::Update, {"更新", "设备检测更新中,2分钟后请重新搜索!"}},
+        {Protocol::Reply::Factory, {"恢复出厂", "恢复出厂中,请等待设备重启(2~3分钟)!"}},
+    };
+    const Box box = boxes.value(kind);
+    const QString title = QString::fromUtf8(box.title);
+    const QString refusal = Protocol::replyFailure(reply);
+    if (refusal.isEmpty())
+        showReplyBox(title, QString::fromUtf8(box.done), QMessageBox::Information);
+    else
+        showReplyBox(title, QStringLiteral("设备拒绝了请求: %1").arg(Protocol::shownText(refusal)),
+            QMessageBox::Warning);
+}
+
+// A reply's box. Its text is never read as markup: a converter's words are
+// shown as they came.
+std::unique_ptr<QMessageBox> LBXForm::replyBox(
+    QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    auto box = std::make_unique<QMessageBox>(icon, title, text, QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+// The converters new in this call are listed in one insertion, each entry
+// showing its uuid as far as it is shown and holding the whole uuid that
+// identifies it. Appended to an empty list, the first becomes current; its
+// record is stored already.
+void LBXForm::listConverters(const QStringList &uuids)
+{
+    const bool opens = listOpensFor(uuids.size());
+    QList<QStandardItem *> entries;
+    entries.reserve(uuids.size());
+    for (const QString &uuid : uuids) {
+        auto *entry = new QStandardItem(Protocol::shownText(uuid));
+        entry->setData(uuid, Qt::UserRole);
+        entries.append(entry);
+    }
+    auto *list = qobject_cast<QStandardItemModel *>(ui.uuidBox->model());
+    list->invisibleRootItem()->insertRows(list->rowCount(), entries);
+    if (opens)
+        ui.uuidBox->showPopup();
     showInfo();
 }
 
-// Opening the list, and laying out an open list after each new entry, measured
-// every entry anew; with a thousand answers listing became quadratic. All
-// entries are one-line uuids, so one size serves them all; and once the open
-// list is as tall as it gets, a new entry simply appears in it, within reach
-// of its scroll bar. Over a modal box (the factory-reset confirmation above
-// all) the list does not open: it would take the keys meant for the box.
-void LBXForm::openDeviceList()
+// Whether new converters open the list, decided before they are listed. The
+// list opens to show them only while the operator has not acted since the
+// search: opened later, it would cover the form and take the click or the keys
+// meant for it. Nor does it open over a modal box (the factory-reset
+// confirmation above all). Opening the list, and laying out an open list after
+// each new entry, measured every entry anew; with a thousand answers listing
+// became quadratic. All entries are one-line uuids, so one size serves them
+// all; and once the open list is as tall as it gets (it shows fewer rows than
+// it has), a new entry simply appears in it, within reach of its scroll bar.
+bool LBXForm::listOpensFor(int newEntries) const
 {
-    if (QApplication::activeModalWidget())
-        return;
+    if (operatorActed || QApplication::activeModalWidget() || newEntries == 0)
+        return false;
     auto *list = qobject_cast<QListView *>(ui.uuidBox->view());
-    if (list)
-        list->setUniformItemSizes(true);
-    const bool open = ui.uuidBox->view()->isVisible();
-    if (!open || ui.uuidBox->count() <= ui.uuidBox->maxVisibleItems())
-        ui.uuidBox->showPopup();
+    if (!list || !list->isVisible())
+        return true;
+    list->setUniformItemSizes(true);
+    const int rowHeight = qMax(1, list->sizeHintForRow(0));
+    return list->viewport()->height() / rowHeight >= ui.uuidBox->count();
+}
+
+// The operator has acted once they pick an entry, move the focus from the list
+// to another part of the window or press a command button.
+void LBXForm::watchOperator()
+{
+    const auto acted = [this] {
+        operatorActed = true;
+    };
+    connect(ui.uuidBox, qOverload<int>(&QComboBox::activated), this, acted);
+    for (QPushButton *button : {ui.configBtn, ui.uploadLogBtn, ui.updateBtn, ui.factoryBtn})
+        connect(button, &QPushButton::pressed, this, acted);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        // Not the focus the window gets when it is shown or comes back to the front.
+        if (old && now && now != ui.uuidBox && isAncestorOf(now))
+            operatorActed = true;
+    });
 }
 
 void LBXForm::showInfo()

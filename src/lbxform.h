@@ -6,10 +6,13 @@
 
 #include <QJsonObject>
 #include <QMap>
+#include <QMessageBox>
 #include <QNetworkAddressEntry>
 #include <QString>
 #include <QUdpSocket>
 #include <QWidget>
+
+#include <memory>
 
 class QByteArray;
 class QHostAddress;
@@ -56,15 +59,22 @@ private:
     void factory();
 
     void enlargeReceiveBuffer();
-    void openDeviceList();
+    void listConverters(const QStringList &uuids);
+    bool listOpensFor(int newEntries) const;
+    void watchOperator();
 
     QJsonObject selectedDevice() const;
     QHostAddress selectedAddress() const;
-    void showReplyBox(const QString &title, const QString &text);
+    void showAnswer(Protocol::Reply kind, const QJsonObject &reply);
+    void showReplyBox(const QString &title, const QString &text, QMessageBox::Icon icon);
+    std::unique_ptr<QMessageBox> replyBox(
+        QMessageBox::Icon icon, const QString &title, const QString &text);
 
     Ui::lbxform ui;
     QUdpSocket socket;
     QMap<QString, QJsonObject> deviceMap;
+    // Whether the operator has acted in the window since the search.
+    bool operatorActed = false;
 };
 
 #endif // LBXFORM_H

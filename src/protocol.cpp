@@ -5,6 +5,7 @@
 #include <QJsonValue>
 #include <QSet>
 #include <QStringList>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -302,7 +303,12 @@ QString shownText(const QString &text)
 {
     if (text.size() <= maxShownLength)
         return text;
-    return text.left(maxShownLength - 1) + QChar(0x2026);
+    // Cut where a character ends, so that no surrogate pair or accent is split.
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
+    characters.setPosition(maxShownLength - 1);
+    const int cut
+        = characters.isAtBoundary() ? characters.position() : characters.toPreviousBoundary();
+    return text.left(cut) + QChar(0x2026);
 }
 
 QString baudText(const QJsonObject &record)

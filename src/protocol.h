@@ -91,8 +91,9 @@ QJsonObject deviceRecord(const QJsonObject &infoArg, const QString &senderAddres
 // An address text without an IPv6 prefix: "::ffff:10.0.0.7" gives "10.0.0.7".
 QString lastAddressPart(const QString &addressText);
 
-// Text as the window shows it: cut to maxShownLength characters, with an
-// ellipsis, so that no datagram can make one label or entry costly to draw.
+// Text as the window shows it: cut to at most maxShownLength characters, an
+// ellipsis included, so that no datagram can make one label or entry costly
+// to draw. Only what is shown is cut: a converter is known by its whole uuid.
 constexpr int maxShownLength = 256;
 QString shownText(const QString &text);
 

@@ -206,7 +206,8 @@ bool BoxCatcher::eventFilter(QObject *watched, QEvent *event)
         return false;
     if (event->type() == QEvent::Show) {
         const int number = boxes.size();
-        boxes.append({box->windowTitle(), box->text(), box->standardButtons()});
+        boxes.append({box->windowTitle(), box->text(), box->standardButtons(), box->icon(),
+            box->textFormat()});
         most = qMax(most, ++open);
         if (answer)
             QTimer::singleShot(0, box, [this, box, number] {

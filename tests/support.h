@@ -87,6 +87,8 @@ public:
         QString title;
         QString text;
         QMessageBox::StandardButtons buttons;
+        QMessageBox::Icon icon;
+        Qt::TextFormat format;
     };
     // Runs once the box is up; the number counts the boxes shown so far, from 0.
     using Answer = std::function<void(QMessageBox *box, int number)>;

@@ -20,6 +20,8 @@ private slots:
     void replyFailure();
     void detailTexts_data();
     void detailTexts();
+    void shownText_data();
+    void shownText();
 };
 
 void ProtocolTest::replyRecognition_data()
@@ -102,6 +104,28 @@ void ProtocolTest::detailTexts()
     QTEST(Protocol::versionText(object), "version");
     QTEST(Protocol::baudText(object), "baud");
     QTEST(Protocol::pluginIndex(object, Protocol::pluginTable(), 5), "plugin");
+}
+
+// A long uuid or version is shown cut, never inside a character.
+void ProtocolTest::shownText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const QString a255(255, QLatin1Char('a'));
+    const QString ellipsis = QString::fromUtf8("…");
+    QTest::newRow("256 shown whole") << a255 + "b" << a255 + "b";
+    QTest::newRow("257 cut to 255 and the ellipsis") << a255 + "bc" << a255 + ellipsis;
+    // U+1F600 is two UTF-16 units; the pair would straddle the cut.
+    const QString a254(254, QLatin1Char('a'));
+    QTest::newRow("surrogate pair kept whole") << a254 + QString::fromUtf8("😀😀") << a254 + ellipsis;
+    QTest::newRow("accent kept with its letter")
+        << a254 + QString::fromUtf8("e\u0301xyz") << a254 + ellipsis;
+}
+
+void ProtocolTest::shownText()
+{
+    QFETCH(QString, text);
+    QTEST(Protocol::shownText(text), "shown");
 }
 
 QTEST_APPLESS_MAIN(ProtocolTest)

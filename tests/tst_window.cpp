@@ -13,10 +13,13 @@
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 Q_DECLARE_METATYPE(BoxCatcher::Answer)
+Q_DECLARE_METATYPE(QMessageBox::Icon)
 
 class WindowTest : public QObject
 {
@@ -36,12 +39,17 @@ private slots:
     void replyOpensItsBox_data();
     void replyOpensItsBox();
     void floodOfReplies();
+    void lateConverterOnceTheOperatorMovedOn_data();
+    void lateConverterOnceTheOperatorMovedOn();
+    void longUuidsStayApart();
+    void batchIntoAnOpenList();
 
 private:
     QComboBox *box(const char *name) const { return widget<QComboBox>(form.get(), name); }
     QPushButton *button(const char *name) const { return widget<QPushButton>(form.get(), name); }
     QString label(const char *name) const { return widget<QLabel>(form.get(), name)->text(); }
-    bool enabled() const;
+    // The groups that can be used: "config system" once a converter is listed.
+    QString enabledGroups() const;
     // Two converters answer, and the technician picks the second one.
     void listTwoAndPickTheSecond();
     int received() const { return debug->withWord(QStringLiteral("onRecvData")).size(); }
@@ -67,11 +75,14 @@ void WindowTest::cleanup()
     debug.reset();
 }
 
-bool WindowTest::enabled() const
+QString WindowTest::enabledGroups() const
 {
-    const bool config = widget<QGroupBox>(form.get(), "configGroup")->isEnabled();
-    const bool system = widget<QGroupBox>(form.get(), "systemGroup")->isEnabled();
-    return config && system;
+    QStringList names;
+    if (widget<QGroupBox>(form.get(), "configGroup")->isEnabled())
+        names << QStringLiteral("config");
+    if (widget<QGroupBox>(form.get(), "systemGroup")->isEnabled())
+        names << QStringLiteral("system");
+    return names.join(QLatin1Char(' '));
 }
 
 void WindowTest::listTwoAndPickTheSecond()
@@ -102,24 +113,28 @@ void WindowTest::searchAtStartAndOnEachClick()
 
     converters->sendInfo(0, QStringLiteral("A"));
     QTRY_COMPARE(box("uuidBox")->count(), 1);
-    QVERIFY(enabled());
+    QCOMPARE(enabledGroups(), QStringLiteral("config system"));
     QTest::mouseClick(button("searchBtn"), Qt::LeftButton);
     // At once, before any converter has answered again.
     QCOMPARE(box("uuidBox")->count(), 0);
-    QVERIFY(!enabled());
+    QCOMPARE(enabledGroups(), QString());
     QCOMPARE(label("macLabel"), QString());
     QVERIFY(converters->waitForBroadcast(2));
     // A datagram sent on loopback is queued for its listener before sendto()
     // returns: any further request would be counted here already.
     QCOMPARE(converters->broadcasts().size(), 2);
     QCOMPARE(converters->unicastTotal(), 0);
+    // The search forgot A: answering again, it is listed again.
+    converters->sendInfo(0, QStringLiteral("A"));
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
+    QCOMPARE(label("macLabel"), QStringLiteral("A"));
 }
 
 // Sent back to back, with rubbish between them: every datagram is logged in
 // arrival order, and only the info replies are listed, each uuid once.
 void WindowTest::threeConvertersAnswer()
 {
-    QVERIFY(!enabled());
+    QCOMPARE(enabledGroups(), QString());
     const QList<QByteArray> datagrams = {
         R"({"ack":"lbx.info","arg":{"uuid":"B","ip":"1.2.3.4","appVersion":2.5,"romVersion":"r"}})",
         "not JSON",
@@ -135,7 +150,7 @@ void WindowTest::threeConvertersAnswer()
     QCOMPARE(box("uuidBox")->count(), 2);
     QCOMPARE(box("uuidBox")->itemText(0), QStringLiteral("B"));
     QCOMPARE(box("uuidBox")->itemText(1), QStringLiteral("A"));
-    QVERIFY(enabled());
+    QCOMPARE(enabledGroups(), QStringLiteral("config system"));
     // The later answer for B counts, with the address it came from, not its own.
     QCOMPARE(label("macLabel"), QStringLiteral("B"));
     QCOMPARE(label("ipLabel"), QStringLiteral("127.0.0.3"));
@@ -157,42 +172,61 @@ void WindowTest::threeConvertersAnswer()
             R"(QJsonObject({"uuid":"A"}))",
             R"(onRecvData "{\"ack\":\"lbx.info\",\"arg\":{\"uuid\":\"B\",\"appVersion\":2.6,\"romVersion\":\"s\",\"ip\":\"9.9.9.9\"}}")",
             R"(QJsonObject({"appVersion":2.6,"ip":"9.9.9.9","romVersion":"s","uuid":"B"}))"}));
+    // B answers once more, on its own: the detail view follows.
+    converters->send(
+        0, R"({"ack":"lbx.info","arg":{"uuid":"B","appVersion":2.7,"romVersion":"t"}})");
+    QTRY_COMPARE(label("versionLabel"), QStringLiteral("2.7(t)"));
+    QCOMPARE(label("ipLabel"), QStringLiteral("127.0.0.2"));
 }
 
 void WindowTest::commandGoesToTheSelectedConverterOnly_data()
 {
     QTest::addColumn<QString>("buttonName");
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("plugin");
+    QTest::addColumn<int>("entry"); // of the baud and the protocol box, and what they show
+    QTest::addColumn<QString>("shown");
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("function"); // of the first debug line, and its line
     QTest::addColumn<int>("line");
+    const QString set = QStringLiteral("configBtn");
     QTest::newRow("apply 4800, network bytes")
-        << "configBtn" << 0 << 0
+        << set << 0 << QString::fromUtf8("4800 网络字节协议")
         << QByteArray(R"({"arg":{"baud":4800,"pluginName":"OvUdp485"},"call":"lbx.set"})")
         << "config" << 120;
-    QTest::newRow("apply 115200, JSON")
-        << "configBtn" << 4 << 2
-        << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
+    QTest::newRow("apply 9600, 485 bytes")
+        << set << 1 << QString::fromUtf8("9600 485字节协议")
+        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvCom485"},"call":"lbx.set"})")
         << "config" << 120;
-    QTest::newRow("upload log") << "uploadLogBtn" << 0 << 0
+    QTest::newRow("apply 19200, JSON")
+        << set << 2 << QString::fromUtf8("19200 JSON协议")
+        << QByteArray(R"({"arg":{"baud":19200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 38400, VEXO")
+        << set << 3 << QString::fromUtf8("38400 VEXO协议")
+        << QByteArray(R"({"arg":{"baud":38400,"pluginName":"Net485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 115200, other")
+        << set << 4 << QString::fromUtf8("115200 其他")
+        << QByteArray(R"({"arg":{"baud":115200,"pluginName":""},"call":"lbx.set"})") << "config"
+        << 120;
+    const QString first = QString::fromUtf8("4800 网络字节协议");
+    QTest::newRow("upload log") << "uploadLogBtn" << 0 << first
                                 << QByteArray(R"({"call":"lbx.uploadLog"})") << "uploadLog" << 80;
-    QTest::newRow("update") << "updateBtn" << 0 << 0 << QByteArray(R"({"call":"lbx.update"})")
+    QTest::newRow("update") << "updateBtn" << 0 << first << QByteArray(R"({"call":"lbx.update"})")
                             << "updateApp" << 73;
     QTest::newRow("factory reset, Yes")
-        << "factoryBtn" << 0 << 0 << QByteArray(R"({"call":"lbx.factory"})") << "factory" << 87;
+        << "factoryBtn" << 0 << first << QByteArray(R"({"call":"lbx.factory"})") << "factory" << 87;
 }
 
 void WindowTest::commandGoesToTheSelectedConverterOnly()
 {
     QFETCH(QString, buttonName);
-    QFETCH(int, baud);
-    QFETCH(int, plugin);
+    QFETCH(int, entry);
     QFETCH(QByteArray, datagram);
     QFETCH(QString, function);
     listTwoAndPickTheSecond();
-    box("baudBox")->setCurrentIndex(baud);
-    box("pluginBox")->setCurrentIndex(plugin);
+    box("baudBox")->setCurrentIndex(entry);
+    box("pluginBox")->setCurrentIndex(entry);
+    QTEST(box("baudBox")->currentText() + ' ' + box("pluginBox")->currentText(), "shown");
     BoxCatcher boxes(BoxCatcher::press(QMessageBox::Yes));
     QTest::mouseClick(button(qPrintable(buttonName)), Qt::LeftButton);
 
@@ -308,17 +342,38 @@ void WindowTest::replyOpensItsBox_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    const auto done = QMessageBox::Information;
     QTest::newRow("set") << QByteArray(R"({"ack":"lbx.set","result":"ok"})")
                          << QString::fromUtf8("配置")
-                         << QString::fromUtf8("配置已经更新, 30s后请重新搜索!");
+                         << QString::fromUtf8("配置已经更新, 30s后请重新搜索!") << done;
     QTest::newRow("upload log") << QByteArray(R"({"arg":{},"ack":"lbx.uploadLog"})")
                                 << QString::fromUtf8("上传日志")
-                                << QString::fromUtf8("日志已经上传!");
+                                << QString::fromUtf8("日志已经上传!") << done;
     QTest::newRow("update") << QByteArray(R"({"ack":"lbx.update"})") << QString::fromUtf8("更新")
-                            << QString::fromUtf8("设备检测更新中,2分钟后请重新搜索!");
+                            << QString::fromUtf8("设备检测更新中,2分钟后请重新搜索!") << done;
     QTest::newRow("factory") << QByteArray(R"({"ack":"lbx.factory"})")
                              << QString::fromUtf8("恢复出厂")
-                             << QString::fromUtf8("恢复出厂中,请等待设备重启(2~3分钟)!");
+                             << QString::fromUtf8("恢复出厂中,请等待设备重启(2~3分钟)!") << done;
+    // The converter says no: a warning, in its own words, never the success text.
+    const auto refused = QMessageBox::Warning;
+    QTest::newRow("set rejected")
+        << QByteArray(R"({"ack":"lbx.set","result":"rejected","error":"unknown plug-in \"\""})")
+        << QString::fromUtf8("配置")
+        << QString::fromUtf8(R"(设备拒绝了请求: result "rejected", error "unknown plug-in """)")
+        << refused;
+    QTest::newRow("upload log failed")
+        << QByteArray(R"({"ack":"lbx.uploadLog","result":false})") << QString::fromUtf8("上传日志")
+        << QString::fromUtf8("设备拒绝了请求: result false") << refused;
+    QTest::newRow("update with an error")
+        << QByteArray(R"({"ack":"lbx.update","error":{"code":3}})") << QString::fromUtf8("更新")
+        << QString::fromUtf8(R"(设备拒绝了请求: error {"code":3})") << refused;
+    QTest::newRow("words that look like markup")
+        << QByteArray(R"({"ack":"lbx.set","error":"<b>no</b>"})") << QString::fromUtf8("配置")
+        << QString::fromUtf8(R"(设备拒绝了请求: error "<b>no</b>")") << refused;
+    QTest::newRow("factory refused")
+        << QByteArray(R"({"ack":"lbx.factory","result":"busy"})") << QString::fromUtf8("恢复出厂")
+        << QString::fromUtf8(R"(设备拒绝了请求: result "busy")") << refused;
 }
 
 // Nobody asked: a reply opens its box all the same, whoever sends it.
@@ -330,6 +385,8 @@ void WindowTest::replyOpensItsBox()
     QTRY_COMPARE(boxes.boxes.size(), 1);
     QTEST(boxes.boxes.constFirst().title, "title");
     QTEST(boxes.boxes.constFirst().text, "text");
+    QTEST(boxes.boxes.constFirst().icon, "icon");
+    QCOMPARE(boxes.boxes.constFirst().format, Qt::PlainText); // shown as it came
     QCOMPARE(boxes.boxes.constFirst().buttons, QMessageBox::Ok);
     QCOMPARE(converters->unicastTotal(), 0);
 }
@@ -365,6 +422,105 @@ void WindowTest::floodOfReplies()
     QVERIFY(converters->waitForBroadcast(2));
     converters->sendInfo(0, QStringLiteral("still here"));
     QTRY_COMPARE(box("uuidBox")->count(), 1);
+}
+
+void WindowTest::lateConverterOnceTheOperatorMovedOn_data()
+{
+    QTest::addColumn<QString>("move");
+    QTest::newRow("picked an entry") << "pick";
+    QTest::newRow("went on to the baud box") << "focus";
+    QTest::newRow("pressed a button") << "button";
+}
+
+// The operator has moved on from the list when a converter answers late: it is
+// listed, but the list does not open over the form, where it would take the
+// click or the keys meant for it; the selection and the detail view stay.
+void WindowTest::lateConverterOnceTheOperatorMovedOn()
+{
+    QFETCH(QString, move);
+    converters->sendInfo(0, QStringLiteral("first"));
+    converters->sendInfo(1, QStringLiteral("second"));
+    QTRY_COMPARE(box("uuidBox")->count(), 2);
+    QVERIFY(box("uuidBox")->view()->isVisible()); // nobody has acted yet
+    int chosen = 0;
+    if (move == QLatin1String("pick")) {
+        pickEntry(box("uuidBox"), 1);
+        chosen = 1;
+    } else if (move == QLatin1String("focus")) {
+        // The click on the baud box closes the list and takes the focus there.
+        QApplication::setActiveWindow(form.get());
+        box("uuidBox")->hidePopup();
+        box("uuidBox")->setFocus(Qt::OtherFocusReason);
+        box("baudBox")->setFocus(Qt::MouseFocusReason);
+    } else {
+        box("uuidBox")->hidePopup();
+        QTest::mouseClick(button("uploadLogBtn"), Qt::LeftButton);
+        QTRY_COMPARE(converters->unicasts(0).size(), 1);
+    }
+    const QString picked = chosen ? QStringLiteral("second") : QStringLiteral("first");
+    QCOMPARE(box("uuidBox")->currentText(), picked);
+
+    converters->sendInfo(2, QStringLiteral("late"));
+    QTRY_COMPARE(box("uuidBox")->count(), 3);
+    QVERIFY(!box("uuidBox")->view()->isVisible());
+    QCOMPARE(box("uuidBox")->currentText(), picked);
+    QCOMPARE(label("macLabel"), picked);
+    QTest::mouseClick(button("configBtn"), Qt::LeftButton);
+    const auto setsTo = [this](int converter) {
+        int sets = 0;
+        for (const Received &request : converters->unicasts(converter))
+            sets += request.bytes.contains("lbx.set") ? 1 : 0;
+        return sets;
+    };
+    QTRY_COMPARE(setsTo(chosen), 1);
+    QCOMPARE(setsTo(1 - chosen) + setsTo(2), 0);
+}
+
+// Two uuids alike in their first 300 characters are two converters: two
+// entries, shown cut, each reaching its own converter.
+void WindowTest::longUuidsStayApart()
+{
+    const QString common(300, QLatin1Char('U'));
+    converters->sendInfo(0, common + QStringLiteral("-one"));
+    converters->sendInfo(1, common + QStringLiteral("-two"));
+    QTRY_COMPARE(box("uuidBox")->count(), 2);
+    const QString shown = QString(255, QLatin1Char('U')) + QString::fromUtf8("…");
+    QCOMPARE(box("uuidBox")->itemText(0), shown);
+    QCOMPARE(box("uuidBox")->itemText(1), shown);
+    for (int entry : {1, 0}) {
+        pickEntry(box("uuidBox"), entry);
+        QCOMPARE(label("ipLabel"), QStringLiteral("127.0.0.%1").arg(entry + 2));
+        QCOMPARE(label("macLabel"), shown);
+        QTest::mouseClick(button("updateBtn"), Qt::LeftButton);
+        QTRY_COMPARE(converters->unicasts(entry).size(), 1);
+    }
+}
+
+// An open list grows to show the converters that come, as far as the screen
+// lets it, whether they come one at a time or many at once.
+void WindowTest::batchIntoAnOpenList()
+{
+    QAbstractItemView *list = box("uuidBox")->view();
+    for (int n = 0; n < 12; ++n) {
+        converters->sendInfo(n % 3, QStringLiteral("one at a time %1").arg(n));
+        QTRY_COMPARE(box("uuidBox")->count(), n + 1);
+    }
+    const int row = list->sizeHintForRow(0);
+    QCOMPARE(list->viewport()->height() / row, 12);
+
+    QTest::mouseClick(button("searchBtn"), Qt::LeftButton);
+    for (int n = 0; n < 3; ++n)
+        converters->sendInfo(n, QStringLiteral("early %1").arg(n));
+    QTRY_COMPARE(box("uuidBox")->count(), 3);
+    QCOMPARE(list->viewport()->height() / row, 3);
+    for (int n = 0; n < 20; ++n) // read in one go: nothing is read until the loop runs
+        converters->sendInfo(n % 3, QStringLiteral("batch %1").arg(n));
+    QTRY_COMPARE(box("uuidBox")->count(), 23);
+    QVERIFY(list->isVisible());
+    const int shown = list->viewport()->height() / row;
+    const int screenRows
+        = list->window()->windowHandle()->screen()->availableGeometry().height() / row;
+    QVERIFY2(shown == 23 || shown >= screenRows - 1, qPrintable(QString::number(shown)));
 }
 
 QTEST_MAIN(WindowTest)
