@@ -35,6 +35,7 @@ private slots:
     void factoryResetNotConfirmed_data();
     void factoryResetNotConfirmed();
     void newConverterWhileTheConfirmationIsOpen();
+    void newConverterWhileAReplyBoxIsOpen();
     void commandToAnUnreadableAddressIsNotSent();
     void replyOpensItsBox_data();
     void replyOpensItsBox();
@@ -302,6 +303,26 @@ void WindowTest::newConverterWhileTheConfirmationIsOpen()
     QCOMPARE(boxes.boxes.size(), 1);
     QTRY_COMPARE(converters->unicasts(0).size(), 1);
     QCOMPARE(converters->unicasts(1).size(), 0);
+}
+
+// Before the operator has done anything, a reply's box is open: a converter
+// that answers now is listed, and the list does not open over the box.
+void WindowTest::newConverterWhileAReplyBoxIsOpen()
+{
+    BoxCatcher boxes(BoxCatcher::leaveOpen());
+    bool listOpened = true, listed = false;
+    boxes.setAnswer([&](QMessageBox *box, int) {
+        converters->sendInfo(1, QStringLiteral("late"));
+        listed = QTest::qWaitFor([&] {
+            return this->box("uuidBox")->count() == 1;
+        });
+        listOpened = this->box("uuidBox")->view()->isVisible();
+        box->button(QMessageBox::Ok)->click();
+    });
+    converters->send(0, R"({"ack":"lbx.update"})");
+    QTRY_COMPARE(boxes.boxes.size(), 1);
+    QTRY_VERIFY(listed);
+    QVERIFY(!listOpened);
 }
 
 // A converter answering from an IPv6 address is listed with an address text
