@@ -90,9 +90,13 @@ const char *readString(const char *p, const char *end, QString *text)
     return nullptr;
 }
 
-// Whether some object in the text names a member twice. Only strings, member
-// names and nesting are followed; the parser judges everything else.
-bool repeatsAKey(const QByteArray &json)
+// Deeper than this, Qt's JSON parser refuses a document.
+constexpr size_t parserNestingLimit = 1024;
+
+// Whether some object in the text names a member twice, or the text nests
+// deeper than the parser goes (it would refuse it: no need to read on). Only
+// strings, member names and nesting are followed; the parser judges the rest.
+bool refusedBeforeParsing(const QByteArray &json)
 {
     struct Scope
     {
@@ -107,13 +111,11 @@ bool repeatsAKey(const QByteArray &json)
     while (p < end) {
         switch (*p) {
         case '{':
-            scopes.push_back({true, {}});
-            nextIsKey = true;
-            ++p;
-            break;
         case '[':
-            scopes.push_back({false, {}});
-            nextIsKey = false;
+            if (scopes.size() == parserNestingLimit)
+                return true;
+            scopes.push_back({*p == '{', {}});
+            nextIsKey = *p == '{';
             ++p;
             break;
         case '}':
@@ -225,7 +227,7 @@ bool showsSettings(const QJsonObject &record, const Settings &settings)
 // dropped before it is parsed.
 QJsonObject replyObject(const QByteArray &datagram)
 {
-    if (repeatsAKey(datagram))
+    if (refusedBeforeParsing(datagram))
         return {};
     return QJsonDocument::fromJson(datagram).object();
 }

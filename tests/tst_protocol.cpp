@@ -44,6 +44,12 @@ void ProtocolTest::replyRecognition_data()
         << QByteArray(R"({"ack":"lbx.set","l":[{"a":1},{"a":1}],"arg":{"ack":1}})") << Reply::Set;
     QTest::newRow("an escaped control is not its letter")
         << QByteArray(R"({"ack":"lbx.set","a\n":1,"an":2})") << Reply::Set;
+    // Qt's parser reads 1,024 levels and no more; deeper text is not even scanned.
+    const QByteArray open(1023, '['), close(1023, ']');
+    QTest::newRow("nested as deep as the parser reads")
+        << QByteArray(R"({"ack":"lbx.set","a":)" + open + close + "}") << Reply::Set;
+    QTest::newRow("nested deeper")
+        << QByteArray(R"({"ack":"lbx.set","a":[)" + open + close + "]}") << Reply::Unknown;
     QTest::newRow("braces and quotes inside strings")
         << QByteArray(R"({"a\"":1,"a":"{\"ack\":1,","ack":"lbx.set"})") << Reply::Set;
 }
