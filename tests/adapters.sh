@@ -12,7 +12,8 @@
 #   adapters.sh LBXCTL LBXSIM
 set -eu
 lbxctl=$1
-lbxsim=$2
+export lbxsim="$2" # for site()
+# shellcheck source=tests/shelltest.sh
 . "$(dirname "$0")/shelltest.sh"
 cleanup_also() { nft delete table inet lbxdoctor 2>/dev/null || true; }
 
@@ -46,7 +47,14 @@ check "one call sets a converter on each side" \
     "SITEA000002 10.77.0.3 set: answered;SITEB000003 10.78.0.4 set: answered;"
 
 doctor() { "$lbxctl" doctor --timeout 0.5 "$@" >"$work/doctor" 2>&1 || true; }
-has() { grep -qF -- "$1" "$work/doctor" && echo yes || { cat "$work/doctor" >&2; echo no; }; }
+has() {
+    if grep -qF -- "$1" "$work/doctor"; then
+        echo yes
+    else
+        cat "$work/doctor" >&2
+        echo no
+    fi
+}
 doctor --host 10.80.0.2
 check "asked by --host, a converter behind a router needs no hint to be" \
     "$(grep -c 'ask it with --host' "$work/doctor")" 0
@@ -93,4 +101,4 @@ else
     echo "SKIP: replies dropped by a firewall: nftables refused here: $(cat "$work/nft")"
 fi
 
-[ $failures -eq 0 ] || exit 1
+[ "$failures" -eq 0 ] || exit 1

@@ -2,7 +2,8 @@
 # The helper scripts as the tests and benchmarks rely on them. Runs inside
 # scripts/netns-run, after a build.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tests/shelltest.sh
 . tests/shelltest.sh
 
 # A simulator that cannot start is no simulator: the command must not run.
@@ -37,4 +38,4 @@ done
 check "no Xvfb is left running" "$([ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null && echo running || echo gone)" gone
 
 echo "$failures failed"
-[ $failures -eq 0 ]
+[ "$failures" -eq 0 ]

@@ -1,7 +1,9 @@
+# shellcheck shell=sh
 # Sourced by the shell tests: a work folder ($work), the pids of what they start
 # ($pids), stopped at exit along with what cleanup_also undoes, check() (from
 # scripts/lib/common.sh), and converter sites in child network namespaces
 # (inside scripts/netns-run; site() needs $lbxsim).
+# shellcheck source=scripts/lib/common.sh
 . "$(dirname "$0")/../scripts/lib/common.sh"
 
 # These tests make adapters and send datagrams: only inside scripts/netns-run.
@@ -39,7 +41,7 @@ site() {
         fi
         ip route add default via "$2.1"
         exec "$3" --base "$base" --count 3 --uuid-prefix "$4"' \
-        site "$2" "$3" "$lbxsim" "$4" "${5:-}" >"$work/$1.log" 2>&1 &
+        site "$2" "$3" "${lbxsim:?site needs \$lbxsim}" "$4" "${5:-}" >"$work/$1.log" 2>&1 &
     child=$!
     pids="$pids $child"
     # Until the child has made its namespace, a move would leave the cable here.

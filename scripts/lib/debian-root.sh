@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the scripts that prove LBXConfig on a fresh Debian 12 root
 # (package-check, fresh-check). Needs root.
 
@@ -23,9 +24,10 @@ make_debian_root() {
 remove_debian_root() {
     [ -d "$1" ] || return 0
     path=$(realpath "$1")
-    for mount in $(awk -v root="$path/" 'index($2, root) == 1 { print $2 }' /proc/mounts | sort -r); do
-        umount -l "$mount" 2>/dev/null || true
-    done
+    awk -v root="$path/" 'index($2, root) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r mount; do
+            umount -l "$mount" 2>/dev/null || true
+        done
     if awk -v root="$path/" 'index($2, root) == 1 { found = 1 } END { exit !found }' /proc/mounts; then
         echo "still mounted below $path; not removed" >&2
         return 1

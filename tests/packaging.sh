@@ -1,0 +1,38 @@
+#!/bin/sh
+# What the package carries besides the programs, as Debian's own checkers read
+# it: the manual pages, the desktop entry, the AppStream file and the
+# monitoring unit's sandbox. Opens no socket.
+#   tests/packaging.sh BUILD-DIR
+set -u
+cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=scripts/lib/common.sh
+. scripts/lib/common.sh
+build=$1
+failures=0
+
+for page in lbxconfig lbxctl lbxsim; do
+    check "man page $page.1 is mandoc-lint clean" \
+        "$(mandoc -T lint -W warning "$build/docs/man/$page.1" 2>&1)" ""
+done
+check "lbxctl(1) names every command" \
+    "$(for c in discover set upload-log update factory apply check doctor; do
+           mandoc -T utf8 "$build/docs/man/lbxctl.1" | col -b | grep -q "^       $c" || echo "$c"
+       done)" ""
+check "the desktop entry is valid, without hints" "$(desktop-file-validate data/lbxconfig.desktop 2>&1)" ""
+appstreamcli validate --no-net data/lbxconfig.metainfo.xml >/dev/null 2>&1
+check "the AppStream file is valid" "$?" 0
+
+unit=data/lbxctl-check.service
+exposure=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+check "the monitoring unit's exposure is at most 2.0 (it is $exposure)" \
+    "$(awk -v e="${exposure:-99}" 'BEGIN { print (e <= 2.0) ? "safe" : "exposed" }')" safe
+check "the unit runs as the user sysusers.d makes" \
+    "$(sed -n 's/^User=//p' "$unit")" "$(awk '$1 == "u" { print $2 }' data/lbxconfig.sysusers)"
+check "only status 1 (not all ok) counts as success: 74 (unwritten metrics) fails the unit" \
+    "$(sed -n 's/^SuccessExitStatus=//p' "$unit")" 1
+check "the unit writes where node_exporter's link points" \
+    "$(sed -n 's/.*--output \([^ ]*\).*/\1/p' "$unit")" "$(awk '$1 == "L" { print $7 }' data/lbxconfig.tmpfiles)"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
