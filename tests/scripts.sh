@@ -37,5 +37,8 @@ while [ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null && [ $tries -lt 100 ]; do
 done
 check "no Xvfb is left running" "$([ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null && echo running || echo gone)" gone
 
+check "lbxsim --help names itself, not the path it was started by" \
+    "$(build/tools/lbxsim/lbxsim --help | head -n 1)" "Usage: lbxsim [options]"
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]

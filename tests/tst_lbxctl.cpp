@@ -192,6 +192,8 @@ private slots:
     void metricsAndSpreadsheetsTakeHostileUuids();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
+    void helpShowsWhatACommandNeedsFirst_data();
+    void helpShowsWhatACommandNeedsFirst();
 
 private:
     QTemporaryDir folder;
@@ -692,6 +694,39 @@ void LbxctlTest::badInputSendsNothing()
     QCOMPARE(converters.unicastTotal(), 0);
     for (const Received &request : converters.broadcasts())
         QCOMPARE(call(request.bytes), QStringLiteral("lbx.info"));
+}
+
+void LbxctlTest::helpShowsWhatACommandNeedsFirst_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("usage");
+    QTest::addColumn<QString>("first"); // what "Options:" lists first
+    QTest::newRow("set") << "set"
+                         << "Usage: lbxctl set TARGET... --baud N [--plugin NAME] [OPTION...]"
+                         << "  --baud N ";
+    QTest::newRow("factory") << "factory"
+                             << "Usage: lbxctl factory TARGET... --yes [OPTION...]"
+                             << "  --yes ";
+    QTest::newRow("apply") << "apply"
+                           << "Usage: lbxctl apply PLAN [--dry-run] [OPTION...]"
+                           << "  PLAN ";
+}
+
+// As git's and ip's: the usage line says what is required, the command's own
+// options come first, "help COMMAND" works, and every line fits 80 columns.
+void LbxctlTest::helpShowsWhatACommandNeedsFirst()
+{
+    QFETCH(QString, command);
+    const Run help = Lbxctl({"help", command}).finish();
+    QCOMPARE(help.status, 0);
+    QCOMPARE(Lbxctl({command, "--help"}).finish().out, help.out);
+    const QStringList lines = help.out.split(QLatin1Char('\n'));
+    QTEST(lines.value(0), "usage");
+    QFETCH(QString, first);
+    QVERIFY2(lines.value(lines.indexOf(QStringLiteral("Options:")) + 1).startsWith(first),
+        qPrintable(help.out));
+    for (const QString &line : lines + Lbxctl({"--help"}).finish().lines())
+        QVERIFY2(line.size() <= 80, qPrintable(line));
 }
 
 QTEST_GUILESS_MAIN(LbxctlTest)

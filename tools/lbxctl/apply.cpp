@@ -201,4 +201,5 @@ int run(Session &session)
 } // namespace Apply
 
 const CommandEntry applyCommand{"apply",
-    "Sets a whole site from a plan file, and confirms each change.", Apply::addOptions, Apply::run};
+    "Sets a whole site from a plan file, and confirms each change.", "PLAN [--dry-run]",
+    Apply::addOptions, Apply::run};

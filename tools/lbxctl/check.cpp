@@ -202,4 +202,4 @@ int run(Session &session)
 } // namespace Check
 
 const CommandEntry checkCommand{"check", "Compares the converters that answer with a saved roster.",
-    Check::addOptions, Check::run};
+    "ROSTER | --expect N", Check::addOptions, Check::run};

@@ -45,19 +45,79 @@ int wholeNumberOf(
     return value;
 }
 
+// "-v, --version", "--timeout SECONDS": an option as --help names it.
+QString namesOf(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &name : option.names())
+        names.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    const QString value = option.valueName();
+    return names.join(QStringLiteral(", ")) + (value.isEmpty() ? QString() : ' ' + value);
+}
+
 } // namespace
 
-CommandLine::CommandLine(const QString &command, const QString &summary)
-    : command(command)
+QString wrapped(const QString &text, int indent, int width)
 {
-    parser.setApplicationDescription(summary);
+    QString lines;
+    QString line;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && indent + line.size() + 1 + word.size() > width) {
+            lines += line + QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return lines + line;
+}
+
+CommandLine::CommandLine(const QString &command, const QString &summary, const QString &synopsis)
+    : command(command)
+    , summary(summary)
+    , synopsis(synopsis)
+{
     parser.addHelpOption();
     parser.addVersionOption();
 }
 
+void CommandLine::addOption(const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    own.append({namesOf(option), option.description()});
+}
+
+void CommandLine::addShared(const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    shared.append({namesOf(option), option.description()});
+}
+
+QString CommandLine::helpText() const
+{
+    constexpr int column = 26; // where descriptions start
+    const auto listed = [](const QList<Entry> &entries) {
+        QString text;
+        for (const Entry &entry : entries) {
+            const QString names = QStringLiteral("  ") + entry.names;
+            text += names.size() + 2 > column
+                ? names + QLatin1Char('\n') + QString(column, QLatin1Char(' '))
+                : names.leftJustified(column);
+            text += wrapped(entry.description, column) + QLatin1Char('\n');
+        }
+        return text;
+    };
+    const QList<Entry> always{{QStringLiteral("-h, --help"), QStringLiteral("Shows this help.")},
+        {QStringLiteral("-v, --version"), QStringLiteral("Shows the version.")}};
+    const QString usage
+        = QStringList{QStringLiteral("Usage: lbxctl"), command, synopsis}.join(' ').simplified();
+    return wrapped(usage + QStringLiteral(" [OPTION...]"), 7) + QLatin1Char('\n')
+        + wrapped(summary, 0) + QStringLiteral("\n\nOptions:\n") + listed(own)
+        + QStringLiteral("\nOptions shared with other commands:\n") + listed(shared + always);
+}
+
 void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesText)
 {
-    parser.addOptions({
+    const QList<QCommandLineOption> options{
         {QStringLiteral("timeout"),
             QStringLiteral("Seconds to wait for each answer, from 0.01 to 3600 (default 2)."),
             QStringLiteral("SECONDS"), QStringLiteral("2")},
@@ -76,7 +136,9 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
             QStringLiteral("Receive buffer to ask the system for, in KiB (default 16384; "
                            "the system caps it at net.core.rmem_max)."),
             QStringLiteral("KIB"), QStringLiteral("16384")},
-    });
+    };
+    for (const QCommandLineOption &option : options)
+        addShared(option);
 }
 
 void CommandLine::addSearchOptions()
@@ -87,34 +149,39 @@ void CommandLine::addSearchOptions()
 
 void CommandLine::addFormatOption(const QString &description)
 {
-    parser.addOption(
+    addOption(
         {QStringLiteral("format"), description, QStringLiteral("FORMAT"), QStringLiteral("table")});
 }
 
 void CommandLine::addTargets()
 {
     takesOperands = true;
-    parser.addOption(
-        {QStringLiteral("all"), QStringLiteral("Takes every converter that answers a search.")});
-    parser.addPositionalArgument(QStringLiteral("TARGET"),
-        QStringLiteral("A converter's IPv4 address (four decimal numbers, no leading zeros) or "
-                       "its uuid; \"ip:ADDRESS\" and \"uuid:TEXT\" say which."),
-        QStringLiteral("[TARGET...]"));
+    const QString target
+        = QStringLiteral("A converter's IPv4 address (four decimal numbers, no leading zeros) or "
+                         "its uuid; \"ip:ADDRESS\" and \"uuid:TEXT\" say which.");
+    parser.addPositionalArgument(QStringLiteral("TARGET"), target, QStringLiteral("[TARGET...]"));
+    const QCommandLineOption all{
+        QStringLiteral("all"), QStringLiteral("Takes every converter that answers a search.")};
+    parser.addOption(all);
+    // Listed first of what the command shares: they say which converters it reaches.
+    shared.prepend({namesOf(all), all.description()});
+    shared.prepend({QStringLiteral("TARGET..."), target});
 }
 
 void CommandLine::addOperand(const QString &name, const QString &description)
 {
     takesOperands = true;
     parser.addPositionalArgument(name, description);
+    own.prepend({name, description});
 }
 
 void CommandLine::addWaitOptions(int defaultSeconds)
 {
     defaultWaitSeconds = defaultSeconds;
-    parser.addOption({QStringLiteral("wait"),
+    addOption({QStringLiteral("wait"),
         QStringLiteral("Waits for each converter to come back after the command, and says what "
                        "it then reports; only a confirmed outcome is success.")});
-    parser.addOption({QStringLiteral("wait-timeout"),
+    addOption({QStringLiteral("wait-timeout"),
         QStringLiteral("Seconds to wait for the converters to come back (default %1).")
             .arg(defaultSeconds),
         QStringLiteral("SECONDS"), QString::number(defaultSeconds)});
@@ -148,11 +215,8 @@ void CommandLine::process(const QStringList &arguments)
     const QString name = QStringLiteral("lbxctl ") + command;
     if (!parser.parse(QStringList{name} + arguments))
         refuse(QStringLiteral("%1; see \"%2 --help\"").arg(parser.errorText(), name));
-    if (parser.isSet(QStringLiteral("help"))) {
-        // The usage line names the command, not the path of the program.
-        QString help = parser.helpText();
-        help.replace(QCoreApplication::arguments().constFirst(), name);
-        std::fputs(help.toUtf8().constData(), stdout);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(helpText().toUtf8().constData(), stdout);
         std::exit(Succeeded);
     }
     if (parser.isSet(QStringLiteral("version"))) {

@@ -23,7 +23,7 @@ enum Status { Succeeded = 0, SomeFailed = 1, BadInput = 2, OutputFailed = 74, In
 class CommandLine
 {
 public:
-    CommandLine(const QString &command, const QString &summary);
+    CommandLine(const QString &command, const QString &summary, const QString &synopsis);
 
     const QString command;
     QCommandLineParser parser;
@@ -41,7 +41,8 @@ public:
     void addOperand(const QString &name, const QString &description);
     // --wait and --wait-timeout, whose default is given here once.
     void addWaitOptions(int defaultSeconds);
-    void addOption(const QCommandLineOption &option) { parser.addOption(option); }
+    // An option of the command's own.
+    void addOption(const QCommandLineOption &option);
 
     // Reads the arguments that follow the command's name; answers --help and
     // --version and exits; refuses unknown options and stray arguments.
@@ -62,9 +63,28 @@ public:
 
     Client::Options clientOptions() const;
 
+    // --help: the usage line with what the command requires, its own
+    // options, then those it shares with other commands; within 80 columns.
+    QString helpText() const;
+
 private:
+    // An option or operand as --help lists it.
+    struct Entry
+    {
+        QString names;
+        QString description;
+    };
+    void addShared(const QCommandLineOption &option);
+
+    const QString summary;
+    const QString synopsis;
+    QList<Entry> own;
+    QList<Entry> shared;
     bool takesOperands = false;
     int defaultWaitSeconds = 0;
 };
+
+// Text in lines of at most width columns, those after the first indented.
+QString wrapped(const QString &text, int indent, int width = 80);
 
 #endif // LBXCTL_COMMANDLINE_H

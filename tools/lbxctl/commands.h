@@ -4,14 +4,15 @@
 class CommandLine;
 class Session;
 
-// One lbxctl command: its name, what it does, the options of its own, and what
-// it does with them. The table runs the shared set-up once for every command:
+// One lbxctl command: its name, what it does, what its usage line shows after
+// its name (what it requires), the options of its own, and what it does with
+// them. The table runs the shared set-up once for every command:
 // it reads the command line, answers --help, reads the client options, and
 // hands the command a Session that opens the client and searches.
 //
 // Adding a command takes three edits:
 //   1. its unit, tools/lbxctl/NAME.cpp, which defines
-//      const CommandEntry NAMECommand{"NAME", "Summary.", addOptions, run};
+//      const CommandEntry NAMECommand{"NAME", "Summary.", "SYNOPSIS", addOptions, run};
 //   2. two lines below: its declaration, and its place in commandTable (the
 //      order of lbxctl --help);
 //   3. NAME.cpp in the list of commands in tools/lbxctl/CMakeLists.txt.
@@ -19,6 +20,7 @@ struct CommandEntry
 {
     const char *name;
     const char *summary;
+    const char *synopsis;
     void (*addOptions)(CommandLine &line);
     int (*run)(Session &session);
 };

@@ -118,5 +118,5 @@ int run(Session &session)
 
 } // namespace Discover
 
-const CommandEntry discoverCommand{
-    "discover", "Lists the converters that answer a search.", Discover::addOptions, Discover::run};
+const CommandEntry discoverCommand{"discover", "Lists the converters that answer a search.",
+    "[--save ROSTER]", Discover::addOptions, Discover::run};

@@ -259,5 +259,5 @@ int run(Session &session)
 } // namespace Doctor
 
 const CommandEntry doctorCommand{"doctor",
-    "Says why converters are missing, as far as this computer can tell.", Doctor::addOptions,
+    "Says why converters are missing, as far as this computer can tell.", "", Doctor::addOptions,
     Doctor::run};

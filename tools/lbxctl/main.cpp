@@ -13,7 +13,7 @@
 
 namespace {
 
-const char *const overview = R"(Usage: lbxctl COMMAND [OPTIONS] [TARGET...]
+const char *const overview = R"(Usage: lbxctl COMMAND [OPTION...] [TARGET...]
 
 Finds the LBX converters on the network and sets them up.
 
@@ -23,8 +23,8 @@ A TARGET is a converter's IPv4 address, four decimal numbers without leading
 zeros (192.168.1.20, not 192.168.001.020), or its uuid (found by a search
 first); "ip:ADDRESS" and "uuid:TEXT" say which. Broadcast, multicast and
 network addresses are refused: a command reaches only the converters named.
---all takes every converter that answers a search. "lbxctl COMMAND --help"
-lists a command's options.
+--all takes every converter that answers a search. "lbxctl help COMMAND" (or
+"lbxctl COMMAND --help") lists a command's options; man lbxctl tells more.
 
 Exit status: 0 when every converter asked has done what was asked (for
 discover: when at least one answered and no reply was lost), 1 when some did
@@ -37,7 +37,7 @@ void printOverview(std::FILE *to)
     QByteArray list;
     for (const CommandEntry *command : commandTable)
         list += QByteArray("  ") + QByteArray(command->name).leftJustified(12) + "  "
-            + command->summary + '\n';
+            + wrapped(QString::fromUtf8(command->summary), 16).toUtf8() + '\n';
     std::fprintf(to, overview, list.constData());
 }
 
@@ -62,18 +62,21 @@ int main(int argc, char *argv[])
         return BadInput;
     }
     if (first == QLatin1String("--help") || first == QLatin1String("-h")
-        || first == QLatin1String("help")) {
+        || (first == QLatin1String("help") && arguments.size() == 1)) {
         printOverview(stdout);
         return Succeeded;
     }
+    if (first == QLatin1String("help")) // help COMMAND is COMMAND --help
+        arguments = QStringList{arguments.at(1), QStringLiteral("--help")};
     if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
         std::printf("lbxctl %s\n", LBX_VERSION);
         return Succeeded;
     }
     for (const CommandEntry *command : commandTable) {
-        if (first != QLatin1String(command->name))
+        if (arguments.constFirst() != QLatin1String(command->name))
             continue;
-        CommandLine line(first, QString::fromUtf8(command->summary));
+        CommandLine line(arguments.constFirst(), QString::fromUtf8(command->summary),
+            QString::fromUtf8(command->synopsis));
         command->addOptions(line);
         line.process(arguments.mid(1));
         Session session(line);
@@ -81,5 +84,6 @@ int main(int argc, char *argv[])
         std::signal(SIGINT, onInterrupt);
         return command->run(session);
     }
-    refuse(QStringLiteral("unknown command \"%1\"; see lbxctl --help").arg(Output::escaped(first)));
+    refuse(QStringLiteral("unknown command \"%1\"; see lbxctl --help")
+               .arg(Output::escaped(arguments.constFirst())));
 }

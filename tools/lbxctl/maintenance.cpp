@@ -58,8 +58,8 @@ int run(Session &session)
 
 } // namespace UploadLog
 
-const CommandEntry uploadLogCommand{
-    "upload-log", "Asks the targets to upload their log.", UploadLog::addOptions, UploadLog::run};
+const CommandEntry uploadLogCommand{"upload-log", "Asks the targets to upload their log.",
+    "TARGET...", UploadLog::addOptions, UploadLog::run};
 
 namespace Update {
 
@@ -78,15 +78,15 @@ int run(Session &session)
 } // namespace Update
 
 const CommandEntry updateCommand{"update", "Asks the targets to look for an application update.",
-    Update::addOptions, Update::run};
+    "TARGET...", Update::addOptions, Update::run};
 
 namespace Factory {
 
 void addOptions(CommandLine &line)
 {
-    addCommonOptions(line, true);
     line.addOption({QStringLiteral("yes"),
         QStringLiteral("Confirms the factory reset: the saved configuration and data are lost.")});
+    addCommonOptions(line, true);
 }
 
 int run(Session &session)
@@ -105,4 +105,4 @@ int run(Session &session)
 
 const CommandEntry factoryCommand{"factory",
     "Returns the targets to factory settings; their configuration and data are lost.",
-    Factory::addOptions, Factory::run};
+    "TARGET... --yes", Factory::addOptions, Factory::run};

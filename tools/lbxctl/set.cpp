@@ -73,5 +73,5 @@ int run(Session &session)
 
 } // namespace Set
 
-const CommandEntry setCommand{
-    "set", "Sets baud rate and protocol plug-in of the targets.", Set::addOptions, Set::run};
+const CommandEntry setCommand{"set", "Sets baud rate and protocol plug-in of the targets.",
+    "TARGET... --baud N [--plugin NAME]", Set::addOptions, Set::run};

@@ -115,15 +115,17 @@ double numberBetween(const QCommandLineParser &parser, const QString &name, doub
 }
 
 const char *const description
-    = "Simulated LBX converters. Each answers the tool's requests on UDP port 12166 from an\n"
-      "address of its own (127.0.0.2, 127.0.0.3, ... by default): the search broadcast reaches\n"
-      "all of them, a request sent to one address reaches that converter only.\n"
-      "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes the baud\n"
-      "rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485, OvCom485, OvTcp485\n"
-      "and Net485; anything else is rejected (\"result\":\"rejected\" and an \"error\" text in\n"
-      "the reply) and changes nothing. lbx.factory restores the start values. A converter\n"
-      "restarts after lbx.set and lbx.factory (and an update), whether or not its answer\n"
-      "gets through. A request sent to an address where no converter lives reaches none.\n"
+    = "Simulated LBX converters. Each answers the tool's requests on UDP port 12166\n"
+      "from an address of its own (127.0.0.2, 127.0.0.3, ... by default): the search\n"
+      "broadcast reaches all of them, a request sent to one address reaches that\n"
+      "converter only.\n"
+      "Every converter starts at 9600 baud with the plug-in OvUdp485. lbx.set takes\n"
+      "the baud rates 4800, 9600, 19200, 38400 and 115200 and the plug-ins OvUdp485,\n"
+      "OvCom485, OvTcp485 and Net485; anything else is rejected (\"result\":\"rejected\"\n"
+      "and an \"error\" text in the reply) and changes nothing. lbx.factory restores the\n"
+      "start values. A converter restarts after lbx.set and lbx.factory (and an\n"
+      "update), whether or not its answer gets through. A request sent to an address\n"
+      "where no converter lives reaches none.\n"
       "Run it inside scripts/netns-run, never on a real network.";
 
 // Converter numbers from 1 to count, given to an option that may be repeated.
@@ -194,7 +196,16 @@ Simulator::Options parseOptions(const QCoreApplication &app)
 {
     QCommandLineParser parser;
     addOptions(parser);
-    parser.process(app);
+    if (!parser.parse(app.arguments()))
+        fail(parser.errorText().chopped(parser.errorText().endsWith('.') ? 1 : 0)
+            + QStringLiteral("; see lbxsim --help"));
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        // The usage line names the program, not the path it was started by.
+        QString help = parser.helpText();
+        help.replace(app.arguments().constFirst(), QStringLiteral("lbxsim"));
+        std::fputs(help.toUtf8().constData(), stdout);
+        std::exit(0);
+    }
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"; see --help")
                  .arg(parser.positionalArguments().constFirst()));
