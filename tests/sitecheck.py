@@ -465,7 +465,7 @@ def main():
     parser.add_argument("--seeds", type=int, default=200)
     parser.add_argument("--seed", type=int)
     parser.add_argument("--first", type=int, default=1)
-    parser.add_argument("--workers", type=int, default=6)
+    parser.add_argument("--workers", type=int, default=12)
     parser.add_argument("--worker", nargs="*", type=int)
     args = parser.parse_args()
     if not in_sandbox():
