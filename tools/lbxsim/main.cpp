@@ -192,17 +192,17 @@ void addOptions(QCommandLineParser &parser)
 }
 
 // The simulator's options from the command line; refuses (exit 2) what it cannot take.
-Simulator::Options parseOptions(const QCoreApplication &app)
+Simulator::Options parseOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
     addOptions(parser);
-    if (!parser.parse(app.arguments()))
+    if (!parser.parse(arguments))
         fail(parser.errorText().chopped(parser.errorText().endsWith('.') ? 1 : 0)
             + QStringLiteral("; see lbxsim --help"));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         // The usage line names the program, not the path it was started by.
         QString help = parser.helpText();
-        help.replace(app.arguments().constFirst(), QStringLiteral("lbxsim"));
+        help.replace(arguments.constFirst(), QStringLiteral("lbxsim"));
         std::fputs(help.toUtf8().constData(), stdout);
         std::exit(0);
     }
@@ -245,7 +245,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lbxsim"));
-    const Simulator::Options options = parseOptions(app);
+    const Simulator::Options options = parseOptions(QCoreApplication::arguments());
     raiseDescriptorLimit();
     Simulator simulator(options);
     QString error;
