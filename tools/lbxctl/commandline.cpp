@@ -49,7 +49,8 @@ int wholeNumberOf(
 QString namesOf(const QCommandLineOption &option)
 {
     QStringList names;
-    for (const QString &name : option.names())
+    const QStringList given = option.names();
+    for (const QString &name : given)
         names.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
     const QString value = option.valueName();
     return names.join(QStringLiteral(", ")) + (value.isEmpty() ? QString() : ' ' + value);
@@ -61,7 +62,8 @@ QString wrapped(const QString &text, int indent, int width)
 {
     QString lines;
     QString line;
-    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString &word : words) {
         if (!line.isEmpty() && indent + line.size() + 1 + word.size() > width) {
             lines += line + QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
             line.clear();
