@@ -208,7 +208,7 @@ def draw_command(rng, site, work):
     else:
         for _ in range(rng.randint(1, 3)):
             converter = rng.choice(converters)
-            form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"])
+            form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"] * 5 + ["empty"])
             named = isinstance(converter["uuid"], str)
             if form == "uuid" and named and converter["uuid"] and not converter["uuid"][0].isdigit():
                 arguments.append(converter["uuid"])
@@ -218,6 +218,8 @@ def draw_command(rng, site, work):
                 arguments.append("ip:" + converter["at"])
             elif form == "nowhere":
                 arguments.append(NOWHERE)
+            elif form == "empty":  # a script's unset variable
+                arguments.append(rng.choice(["", "uuid:"]))
             else:
                 arguments.append(converter["at"])
     if command == "set":
@@ -349,6 +351,8 @@ def check_command(arguments, status, lines, before, after, entries):
             allowed |= {c["at"] for c in before.values() if c["uuid"] == uuid}
         else:
             allowed.add(target[3:] if target.startswith("ip:") else target)
+    if any(target in ("", "uuid:") for target in named) and status != 2:
+        failures.append("an empty target was not refused (exit status %d)" % status)
     everyone = "--all" in arguments
     changing = [(g, e) for g, e in entries if e.get("call") == call]
     for g, entry in changing:
