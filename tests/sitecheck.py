@@ -199,8 +199,15 @@ def draw_command(rng, site, work):
     if command == "check":
         return [command, roster] if os.path.exists(roster) else ["discover", "--save", roster]
     if command == "apply":
-        site.plan = draw_plan(rng, converters, os.path.join(work, "plan"))
         dry = ["--dry-run"] if rng.random() < 0.3 else []
+        backup = os.path.join(work, "backup.json")
+        if os.path.exists(backup) and rng.random() < 0.5:  # put back what a change saved
+            site.plan = [{"uuid": c["uuid"], "baud": c["baud"], "plugin": c["pluginName"]}
+                         for c in json.load(open(backup, encoding="utf-8"))["converters"]]
+            return [command, backup, "--wait-timeout", "4"] + dry
+        site.plan = draw_plan(rng, converters, os.path.join(work, "plan"))
+        if rng.random() < 0.5:
+            dry += ["--backup", backup]
         return [command, os.path.join(work, "plan"), "--wait-timeout", "4"] + dry
     arguments = [command]
     if rng.random() < 0.2:
@@ -287,6 +294,29 @@ def check_apply(arguments, status, lines, before, after, entries, plan):
              if line.get("plan") != "set")
     if status == 0 and (not ok or not rows):
         failures.append("exit status 0, but not every row came out right")
+    return failures
+
+
+def check_backup(arguments, status, entries):
+    """The backup lists each converter apply set, with the settings it had before."""
+    path = arguments[arguments.index("--backup") + 1]
+    firsts = {}
+    for _, entry in entries:
+        if entry.get("call") == "lbx.set":
+            firsts.setdefault(entry["at"], entry)
+    if not firsts or "--dry-run" in arguments or status == 2:
+        return []
+    try:
+        saved = {(c["uuid"], c["ip"]): c for c in
+                 json.load(open(path, encoding="utf-8"))["converters"]}
+    except (OSError, ValueError, KeyError, TypeError) as error:
+        return ["apply set converters, but its backup is not whole: %s" % error]
+    failures = []
+    for at, entry in firsts.items():
+        kept = saved.get((entry["uuid"], at))
+        if not kept or {"baud": kept["baud"], "pluginName": kept["pluginName"]} != entry["before"]:
+            failures.append("the backup does not hold %s at %s as it was: %s" % (
+                entry["uuid"], at, kept))
     return failures
 
 
@@ -447,6 +477,8 @@ def run_scenario(seed, lbxctl, lbxsim):
                 else:
                     failures += check_command(arguments, result.returncode, lines, before,
                                               after, entries)
+                if "--backup" in arguments:
+                    failures += check_backup(arguments, result.returncode, entries)
                 if "--save" in arguments:
                     failures += check_roster(arguments, result.returncode, before, after,
                                              previous)

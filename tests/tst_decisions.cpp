@@ -89,6 +89,22 @@ void DecisionsTest::planAgainstTheSite_data()
                       "{\"uuid\":7,\"baud\":9600}\n{\"uuid\":\"B\",\"baud\":true}\n")
         << QStringList{"line 1: the plug-in is not text", "line 2: the uuid is not text",
                "line 3: the baud rate is neither a number nor text"};
+    // A roster saved before a change (discover --save, apply --backup) puts it back.
+    QTest::newRow("a roster, read by its content")
+        << QByteArray(
+               "{\n  \"computer\": \"x\",\n  \"converters\": [\n"
+               "    {\"uuid\": \"A\", \"ip\": \"127.0.0.9\", \"baud\": 115200, "
+               "\"pluginName\": \"OvTcp485\"},\n"
+               "    {\"uuid\": \"B\", \"baud\": 9600, \"pluginName\": \"OvUdp485\"}\n  ]\n}\n")
+        << QStringList{"set A 115200 OvTcp485", "unchanged B"} + others;
+    QTest::newRow("a roster's bad converters, by number")
+        << QByteArray(R"({"converters":[{"uuid":"A","baud":9600,"pluginName":"OvUdp485"},7,)"
+                      R"({"uuid":"A","baud":4800,"pluginName":"OvUdp485"},)"
+                      R"({"uuid":"B","baud":9600,"pluginName":"Other"}]})")
+        << QStringList{"converter 2: no uuid",
+               "converter 3: the uuid \"A\" is also that of converter 1",
+               "converter 4: unknown plug-in \"Other\" (OvUdp485, OvCom485, OvTcp485, Net485, "
+               "or empty to keep the converter's own)"};
     QTest::newRow("JSON that is not an object") << QByteArray(
         "{\"uuid\":\"A\",\"baud\":9600}\n[1]\n") << QStringList{"line 2: not a JSON object"};
 }

@@ -6,6 +6,7 @@
 #include "outcome.h"
 #include "output.h"
 #include "plan.h"
+#include "roster.h"
 #include "send.h"
 #include "session.h"
 
@@ -100,6 +101,25 @@ struct Tally
     }
 };
 
+// --backup: the roster of the converters about to be set, written whole before
+// the first is set; false, with the reason said, where it could not be.
+bool savedBackup(Session &session, const QList<PlanStep> &steps)
+{
+    const QString path = session.line.value(QStringLiteral("backup"));
+    if (path.isEmpty())
+        return true;
+    QList<FoundConverter> touched;
+    for (const PlanStep &step : steps) {
+        if (step.kind == PlanStep::Set)
+            touched.append(step.converters.constFirst());
+    }
+    QString error;
+    if (saveRoster(rosterOf(touched, session.client().searchDestinations()), path, &error))
+        return true;
+    Output::note(error + QStringLiteral("; nothing was set"));
+    return false;
+}
+
 int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
 {
     QList<Client::Order> orders;
@@ -150,9 +170,14 @@ void addOptions(CommandLine &line)
     line.addWaitOptions(60);
     line.addOption({QStringLiteral("dry-run"),
         QStringLiteral("Prints the plan of change and sends nothing but the search.")});
+    line.addOption({QStringLiteral("backup"),
+        QStringLiteral("Saves the roster of the converters to be set, as they are, before the "
+                       "first is set; applied as a plan, it puts them back."),
+        QStringLiteral("ROSTER.json")});
     line.addOperand(QStringLiteral("PLAN"),
         QStringLiteral("CSV with the header uuid,baud,plugin (an empty plugin keeps the "
-                       "converter's own), or JSON lines with those members."));
+                       "converter's own), JSON lines with those members, or a roster "
+                       "(discover --save, --backup), whose settings it puts back."));
 }
 
 int run(Session &session)
@@ -195,11 +220,13 @@ int run(Session &session)
                          .arg(tally.ambiguousText()));
         return Output::finish(Succeeded);
     }
+    if (!savedBackup(session, steps))
+        return Output::finish(OutputFailed);
     return setAndConfirm(session, steps, reporter, tally);
 }
 
 } // namespace Apply
 
 const CommandEntry applyCommand{"apply",
-    "Sets a whole site from a plan file, and confirms each change.", "PLAN [--dry-run]",
-    Apply::addOptions, Apply::run};
+    "Sets a whole site from a plan file, and confirms each change.",
+    "PLAN [--dry-run] [--backup ROSTER.json]", Apply::addOptions, Apply::run};

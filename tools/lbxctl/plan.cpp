@@ -3,6 +3,7 @@
 #include "output.h"
 
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
@@ -203,11 +204,41 @@ bool PlanReader::readCsv(const CsvRecord &record)
 
 } // namespace
 
+namespace {
+
+// A saved roster as a plan: each converter's uuid, baud rate and plug-in, read
+// as JSON lines are, so that the same checks hold; "converter N" for "line N".
+PlanReading readRosterPlan(const QJsonArray &converters)
+{
+    PlanReader reader;
+    for (int i = 0; i < converters.size(); ++i) {
+        const QJsonObject converter = converters.at(i).toObject();
+        QJsonObject row{{QStringLiteral("uuid"), converter.value(QLatin1String("uuid"))},
+            {QStringLiteral("baud"), converter.value(QLatin1String("baud"))},
+            {QStringLiteral("plugin"), converter.value(QLatin1String("pluginName"))}};
+        if (!converters.at(i).isObject())
+            row = {};
+        reader.readJson(i + 1, QString::fromUtf8(QJsonDocument(row).toJson()));
+    }
+    for (QString &error : reader.reading.errors) {
+        error.replace(0, 4, QStringLiteral("converter"));
+        error.replace(
+            QStringLiteral("is also on line"), QStringLiteral("is also that of converter"));
+    }
+    return reader.reading;
+}
+
+} // namespace
+
 PlanReading readPlan(const QString &text)
 {
     QString plan = text;
     if (plan.startsWith(QChar(0xfeff))) // spreadsheets write a byte-order mark
         plan.remove(0, 1);
+    // A roster (discover --save, apply --backup) puts back the settings it holds.
+    const QJsonObject whole = QJsonDocument::fromJson(plan.toUtf8()).object();
+    if (whole.value(QLatin1String("converters")).isArray())
+        return readRosterPlan(whole.value(QLatin1String("converters")).toArray());
     const bool jsonLines = plan.trimmed().startsWith(QLatin1Char('{'));
     PlanReader reader;
     if (jsonLines) {
