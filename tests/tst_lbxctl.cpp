@@ -708,7 +708,8 @@ void LbxctlTest::helpShowsWhatACommandNeedsFirst_data()
                              << "Usage: lbxctl factory TARGET... --yes [OPTION...]"
                              << "  --yes ";
     QTest::newRow("apply") << "apply"
-                           << "Usage: lbxctl apply PLAN [--dry-run] [OPTION...]"
+                           << "Usage: lbxctl apply PLAN [--dry-run] [--backup ROSTER.json] "
+                              "[OPTION...]"
                            << "  PLAN ";
 }
 
