@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 NETNS_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "netns-run")
 CALL_OF = {"set": "lbx.set", "factory": "lbx.factory", "update": "lbx.update",
@@ -270,7 +271,7 @@ def check_apply(arguments, status, lines, before, after, entries, plan):
         row = planned.get(entry["uuid"])
         if row is None:
             failures.append("%s (%s) was set, but no row names it" % (entry["at"], entry["uuid"]))
-        elif shows(entry["before"], (row["baud"], row["plugin"] or None)):
+        elif "before" in entry and shows(entry["before"], (row["baud"], row["plugin"] or None)):
             failures.append("%s was set, but it was as planned already" % entry["at"])
     rows = [line for line in lines if "line" in line or line.get("plan") == "missing"]
     outcomes = {}
@@ -297,7 +298,7 @@ def check_apply(arguments, status, lines, before, after, entries, plan):
     return failures
 
 
-def check_backup(arguments, status, entries):
+def check_backup(arguments, status, before, entries):
     """The backup lists each converter apply set, with the settings it had before."""
     path = arguments[arguments.index("--backup") + 1]
     firsts = {}
@@ -314,7 +315,8 @@ def check_backup(arguments, status, entries):
     failures = []
     for at, entry in firsts.items():
         kept = saved.get((entry["uuid"], at))
-        if not kept or {"baud": kept["baud"], "pluginName": kept["pluginName"]} != entry["before"]:
+        was = [c["settings"] for c in before.values() if c["at"] == at and c["uuid"] == entry["uuid"]]
+        if not kept or {"baud": kept["baud"], "pluginName": kept["pluginName"]} not in was:
             failures.append("the backup does not hold %s at %s as it was: %s" % (
                 entry["uuid"], at, kept))
     return failures
@@ -478,7 +480,7 @@ def run_scenario(seed, lbxctl, lbxsim):
                     failures += check_command(arguments, result.returncode, lines, before,
                                               after, entries)
                 if "--backup" in arguments:
-                    failures += check_backup(arguments, result.returncode, entries)
+                    failures += check_backup(arguments, result.returncode, before, entries)
                 if "--save" in arguments:
                     failures += check_roster(arguments, result.returncode, before, after,
                                              previous)
@@ -508,7 +510,12 @@ def main():
         sys.exit("refused: sitecheck.py runs only inside scripts/netns-run")
     if args.worker is not None:
         for seed in args.worker:
-            print(json.dumps(run_scenario(seed, args.lbxctl, args.lbxsim)), flush=True)
+            try:
+                result = run_scenario(seed, args.lbxctl, args.lbxsim)
+            except Exception:  # a fault of the checker's own fails its seed, not the run
+                result = {"seed": seed, "story": [],
+                          "failures": ["the checker failed: " + traceback.format_exc()]}
+            print(json.dumps(result), flush=True)
         return 0
     seeds = [args.seed] if args.seed is not None else \
         list(range(args.first, args.first + args.seeds))
