@@ -208,7 +208,7 @@ std::unique_ptr<QMessageBox> LBXForm::replyBox(
 // record is stored already.
 void LBXForm::listConverters(const QStringList &uuids)
 {
-    const bool opens = listOpensFor(uuids.size());
+    const bool opens = listOpens();
     QList<QStandardItem *> entries;
     entries.reserve(uuids.size());
     for (const QString &uuid : uuids) {
@@ -232,9 +232,9 @@ void LBXForm::listConverters(const QStringList &uuids)
 // became quadratic. All entries are one-line uuids, so one size serves them
 // all; and once the open list is as tall as it gets (it shows fewer rows than
 // it has), a new entry simply appears in it, within reach of its scroll bar.
-bool LBXForm::listOpensFor(int newEntries) const
+bool LBXForm::listOpens() const
 {
-    if (operatorActed || QApplication::activeModalWidget() || newEntries == 0)
+    if (operatorActed || QApplication::activeModalWidget())
         return false;
     auto *list = qobject_cast<QListView *>(ui.uuidBox->view());
     if (!list || !list->isVisible())

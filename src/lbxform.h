@@ -60,7 +60,7 @@ private:
 
     void enlargeReceiveBuffer();
     void listConverters(const QStringList &uuids);
-    bool listOpensFor(int newEntries) const;
+    bool listOpens() const;
     void watchOperator();
 
     QJsonObject selectedDevice() const;

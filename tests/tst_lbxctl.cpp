@@ -412,10 +412,6 @@ void LbxctlTest::waitConfirmsWhatConvertersReport_data()
     QTest::addColumn<QString>("text");
     // Converters restart for 3 s: the first poll finds them silent, the next back.
     const QStringList restarting{"--restart", "3000"};
-    QTest::newRow("set, confirmed")
-        << restarting << QStringList{"set", "127.0.0.3", "--baud", "115200", "--plugin", "OvTcp485"}
-        << 0 << "confirmed"
-        << "confirmed 115200 OvTcp485 after ";
     QTest::newRow("set, acknowledged but not applied")
         << (restarting + QStringList{"--keeps-settings", "2"})
         << QStringList{"set", "127.0.0.3", "--baud", "115200"} << 1 << "not-applied"
@@ -425,10 +421,6 @@ void LbxctlTest::waitConfirmsWhatConvertersReport_data()
         << QStringList{"set", "127.0.0.3", "--baud", "115200", "--wait-timeout", "2"} << 1
         << "timed-out"
         << "did not come back within 2 s";
-    QTest::newRow("update raising the version")
-        << (restarting + QStringList{"--update-to", "1.6"}) << QStringList{"update", "127.0.0.3"}
-        << 0 << "confirmed"
-        << "app 1.5 -> 1.6 after ";
     QTest::newRow("factory reset, back elsewhere")
         << (restarting + QStringList{"--factory-address", "127.0.0.50"})
         << QStringList{"factory", "127.0.0.3", "--yes"} << 0 << "confirmed"
