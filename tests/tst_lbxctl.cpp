@@ -288,15 +288,18 @@ void LbxctlTest::stateChangingCommandNeverSentBlindly()
 void LbxctlTest::largeSiteWithASmallBuffer()
 {
     {
-        // A thousand answers in one burst overflow a 4 KiB buffer whatever the timing.
+        // A thousand answers in one burst overflow a 4 KiB buffer.
         SimulatorProcess thousand({"--count", "1000"});
         QVERIFY(thousand.started());
         FakeConverters listener(0);
-        const Run search = lbxctl(
-            {"discover", "--interface", "lbx0", "--receive-buffer", "4", "--retries", "0"});
-        QVERIFY2(
-            search.err.contains(QStringLiteral("the system dropped ")), qPrintable(search.err));
-        QVERIFY(listener.broadcasts().size() > 1);
+        const Run search = lbxctl({"discover", "--interface", "lbx0", "--receive-buffer", "4",
+            "--retries", "0", "--timeout", "3"});
+        // Mostly; where this machine reads them all in time (a sanitized build's slow
+        // simulator), every one is listed. Dropped, they are said and searched for again.
+        if (search.err.contains(QStringLiteral("the system dropped ")))
+            QVERIFY(listener.broadcasts().size() > 1);
+        else
+            QCOMPARE(search.lines().size(), 1001); // the header and each converter
     }
     const int count = 300;
     SimulatorProcess simulator({"--count", QString::number(count), "--restart", "60000"});
