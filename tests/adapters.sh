@@ -7,7 +7,8 @@
 #   lbxr0 (10.79.0.1/24): a router to converters on 10.80.0.2-4, in no local subnet;
 #   lbxe0 (10.81.0.1/24): no converters; lbxd0 (10.99.0.1/24): down;
 #   lbxl0 (169.254.7.7/16): an adapter that got no address from DHCP;
-# then a host that answers rubbish, and replies dropped by an nftables rule.
+# then sweeps where broadcasts are dropped, a host that answers rubbish, and
+# replies dropped by an nftables rule.
 #
 #   adapters.sh LBXCTL LBXSIM
 set -eu
@@ -15,7 +16,10 @@ lbxctl=$1
 export lbxsim="$2" # for site()
 # shellcheck source=tests/shelltest.sh
 . "$(dirname "$0")/shelltest.sh"
-cleanup_also() { nft delete table inet lbxdoctor 2>/dev/null || true; }
+cleanup_also() {
+    nft delete table inet lbxsweep 2>/dev/null || true
+    nft delete table inet lbxdoctor 2>/dev/null || true
+}
 
 adapter() { # NAME ADDRESS [down]
     ip link add "$1" type veth peer name "${1%0}1"
@@ -64,11 +68,39 @@ check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes
 check "no firewall hint while converters answer" "$(grep -c 'nft add rule' "$work/doctor")" 0
 check "an adapter with only a link-local address" \
     "$(has 'adapter lbxl0 has only a link-local address (169.254.7.7)')" yes
-check "an adapter with no converters behind it" \
-    "$(has 'no converter answered through adapter lbxe0 (10.81.0.1/24)')" yes
+check "an adapter with no converters behind it, and the sweep that would ask each address" \
+    "$(has 'no converter answered through adapter lbxe0 (10.81.0.1/24)'):$(has 'a sweep asks each address: --sweep 10.81.0.0/24')" yes:yes
 check "answers are counted per adapter" "$(has 'through lbx0 (10.77.0.1): 6 datagrams')" yes
 check "converters behind a router, and what to do about them" \
-    "$(has 'ROUTED000001 at 10.80.0.2 lies in no local subnet'):$(has 'ask it with --host 10.80.0.2')" yes:yes
+    "$(has 'ROUTED000001 at 10.80.0.2 lies in no local subnet'):$(has 'ask it with --host 10.80.0.2, or its neighbours too with --sweep 10.80.0.0/24')" yes:yes
+
+# A router that forwards no broadcast, and a LAN whose switches filter them:
+# the broadcasts to site A and to the router are dropped on their way out.
+if nft add table inet lbxsweep 2>"$work/nft" &&
+    nft add chain inet lbxsweep output '{ type filter hook output priority 0; }' 2>>"$work/nft" &&
+    nft add rule inet lbxsweep output ip daddr '{ 255.255.255.255, 10.77.0.255, 10.79.0.255 }' \
+        udp dport 12166 drop 2>>"$work/nft"; then
+    check "broadcasts dropped: only site B answers the search" "$(uuids)" \
+        "SITEB000001 SITEB000002 SITEB000003 "
+    check "a sweep finds the converters behind the router, and those of the filtered LAN" \
+        "$(uuids --sweep 10.80.0.0/24 --sweep 10.77.0.0/24)" \
+        "ROUTED000001 ROUTED000002 ROUTED000003 SITEA000001 SITEA000002 SITEA000003 "
+    check "a sweep merged with --host lists each converter once" \
+        "$(uuids --host 10.80.0.3 --sweep 10.80.0.0/30 --retries 1)" "ROUTED000001 ROUTED000002 "
+    # Answers still on their way when this computer refuses to send to one address.
+    "$lbxsim" --base 127.0.5.1 --count 3 --delay 300 --uuid-prefix SLOW >"$work/slow.log" 2>&1 &
+    slow=$!
+    pids="$pids $slow"
+    nft add rule inet lbxsweep output ip daddr 127.0.5.2 udp dport 12166 drop
+    until grep -q ' converters on ' "$work/slow.log"; do sleep 0.02; done
+    check "a sweep goes on past an address it may not send to, and loses no answer" \
+        "$(uuids --sweep 127.0.5.0/29 --timeout 1 2>&1)" "SLOW000001 SLOW000003 "
+    kill "$slow"
+    wait "$slow" 2>/dev/null || true
+    nft delete table inet lbxsweep
+else
+    echo "SKIP: sweeps where broadcasts are dropped: nftables refused here: $(cat "$work/nft")"
+fi
 
 # A host on the converters' port that answers rubbish.
 cat >"$work/rubbish.py" <<'PY'

@@ -1,9 +1,11 @@
 // What lbxctl decides before it sends anything, and what it makes of the
-// answers: what a plan asks of each converter, and what changed since a
-// roster was saved. No sockets.
+// answers: which addresses a sweep asks, what a plan asks of each converter,
+// and what changed since a roster was saved. No sockets.
 
+#include "addressrange.h"
 #include "plan.h"
 #include "rostercheck.h"
+#include "translation.h"
 
 #include <QTest>
 
@@ -37,11 +39,94 @@ class DecisionsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void languageOfTheMessages_data();
+    void languageOfTheMessages();
+    void sweptAddresses_data();
+    void sweptAddresses();
     void planAgainstTheSite_data();
     void planAgainstTheSite();
     void siteAgainstItsRoster_data();
     void siteAgainstItsRoster();
 };
+
+void DecisionsTest::languageOfTheMessages_data()
+{
+    // LC_ALL, LC_MESSAGES, LANG, LANGUAGE, and the languages wanted.
+    QTest::addColumn<QByteArrayList>("environment");
+    QTest::addColumn<QStringList>("wanted");
+    QTest::newRow("LANG") << QByteArrayList{"", "", "zh_CN.UTF-8", ""} << QStringList{"zh_CN"};
+    QTest::newRow("LC_MESSAGES over LANG")
+        << QByteArrayList{"", "zh_CN.UTF-8", "en_US.UTF-8", ""} << QStringList{"zh_CN"};
+    QTest::newRow("LC_ALL over both")
+        << QByteArrayList{"C.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8", ""} << QStringList{};
+    QTest::newRow("LANGUAGE lists them")
+        << QByteArrayList{"", "", "en_GB.UTF-8", "zh_CN:en"} << QStringList{"zh_CN", "en"};
+    QTest::newRow("the C locale ignores LANGUAGE")
+        << QByteArrayList{"", "", "C", "zh_CN"} << QStringList{};
+    QTest::newRow("nothing set") << QByteArrayList{"", "", "", "zh_CN"} << QStringList{};
+    QTest::newRow("a modifier") << QByteArrayList{"", "", "zh_CN@pinyin", ""}
+                                << QStringList{"zh_CN"};
+}
+
+void DecisionsTest::languageOfTheMessages()
+{
+    QFETCH(QByteArrayList, environment);
+    QTEST(
+        messageLanguages(environment[0], environment[1], environment[2], environment[3]), "wanted");
+}
+
+void DecisionsTest::sweptAddresses_data()
+{
+    QTest::addColumn<QString>("range");
+    // "how many: first .. last", or the start of the refusal.
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("a /24 without its network and broadcast address")
+        << "10.80.0.0/24"
+        << "254: 10.80.0.1 .. 10.80.0.254";
+    QTest::newRow("an adapter's own address stands for its network")
+        << "192.168.1.77/30"
+        << "2: 192.168.1.77 .. 192.168.1.78";
+    QTest::newRow("a /31 is two hosts") << "10.0.0.6/31"
+                                        << "2: 10.0.0.6 .. 10.0.0.7";
+    QTest::newRow("a /32 is one host") << "10.0.0.9/32"
+                                       << "1: 10.0.0.9 .. 10.0.0.9";
+    QTest::newRow("a /16 is the widest") << "172.16.0.0/16"
+                                         << "65534: 172.16.0.1 .. 172.16.255.254";
+    QTest::newRow("wider than a /16") << "172.16.0.0/15"
+                                      << "172.16.0.0/15 holds more than a /16";
+    QTest::newRow("a whole class A") << "10.0.0.0/8"
+                                     << "10.0.0.0/8 holds more than a /16";
+    QTest::newRow("multicast") << "239.1.0.0/16"
+                               << "239.1.0.0/16 lies in 0.0.0.0/8, multicast";
+    QTest::newRow("this network") << "0.0.0.0/24"
+                                  << "0.0.0.0/24 lies in 0.0.0.0/8, multicast";
+    QTest::newRow("no prefix") << "10.80.0.0"
+                               << "\"10.80.0.0\" is not an IPv4 range";
+    QTest::newRow("a prefix past 32") << "10.80.0.0/33"
+                                      << "\"10.80.0.0/33\" is not an IPv4 range";
+    QTest::newRow("a leading zero, octal elsewhere") << "10.80.0.010/32"
+                                                     << "\"10.80.0.010/32\" is not an IPv4 range";
+    QTest::newRow("an octet past 255") << "10.80.0.256/32"
+                                       << "\"10.80.0.256/32\" is not an IPv4 range";
+}
+
+void DecisionsTest::sweptAddresses()
+{
+    QFETCH(QString, range);
+    QFETCH(QString, expected);
+    QString error;
+    const AddressRange parsed = addressRange(range, &error);
+    if (!error.isEmpty()) {
+        QVERIFY2(error.startsWith(expected), qPrintable(error));
+        QCOMPARE(parsed.prefix, -1);
+        return;
+    }
+    const QList<QHostAddress> hosts = parsed.hosts();
+    QCOMPARE(QStringLiteral("%1: %2 .. %3")
+                 .arg(hosts.size())
+                 .arg(hosts.constFirst().toString(), hosts.constLast().toString()),
+        expected);
+}
 
 void DecisionsTest::planAgainstTheSite_data()
 {

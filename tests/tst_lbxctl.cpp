@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,10 +49,12 @@ struct Run
 class Lbxctl
 {
 public:
-    explicit Lbxctl(const QStringList &arguments, const QString &outputFile = {})
+    explicit Lbxctl(const QStringList &arguments, const QString &outputFile = {},
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         if (!outputFile.isEmpty())
             process.setStandardOutputFile(outputFile);
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(LBXCTL_PATH), arguments);
     }
     ~Lbxctl()
@@ -175,6 +178,7 @@ private slots:
     void stateChangingCommandNeverSentBlindly_data();
     void stateChangingCommandNeverSentBlindly();
     void largeSiteWithASmallBuffer();
+    void sweepOfALargeSiteLosesNone();
     void forgedTableRows_data();
     void forgedTableRows();
     void linesAppearAsOutcomesAreKnownUntilInterrupted();
@@ -190,6 +194,8 @@ private slots:
     void progressGivesWayToResultsOnATerminal();
     void siteVisitWithARoster();
     void metricsAndSpreadsheetsTakeHostileUuids();
+    void speaksTheTechniciansLanguage_data();
+    void speaksTheTechniciansLanguage();
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void helpShowsWhatACommandNeedsFirst_data();
@@ -314,6 +320,38 @@ void LbxctlTest::largeSiteWithASmallBuffer()
     for (const QJsonObject &line : run.objects())
         QCOMPARE(line.value(QStringLiteral("outcome")), QJsonValue(QStringLiteral("done")));
     QTRY_COMPARE(simulator.output().count(QStringLiteral("; restarts")), run.lines().size());
+}
+
+void LbxctlTest::sweepOfALargeSiteLosesNone()
+{
+    // 300 converters in a /22, asked one address at a time into a small buffer.
+    const QString journal = folder.filePath(QStringLiteral("sweep.journal"));
+    SimulatorProcess simulator({"--count", "300", "--base", "127.0.4.1", "--journal", journal});
+    QVERIFY(simulator.started());
+    const Run sweep = lbxctl({"discover", "--sweep", "127.0.4.0/22", "--receive-buffer", "32",
+                                 "--rate", "1000", "--json"},
+        "1");
+    QCOMPARE(sweep.err, QString());
+    QCOMPARE(sweep.status, 0);
+    QCOMPARE(sweep.lines().size(), 300);
+    QSet<QString> listed;
+    for (const QJsonObject &line : sweep.objects())
+        listed.insert(line.value(QStringLiteral("ip")).toString());
+    QCOMPARE(listed.size(), 300);
+    QVERIFY(listed.contains("127.0.4.1") && listed.contains("127.0.5.0")
+        && listed.contains("127.0.5.44"));
+    // Nothing dropped, so no converter was asked twice, and only lbx.info went out.
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> heard = file.readAll().split('\n');
+    QCOMPARE(heard.size(), 300 + 1);
+    QSet<int> asked;
+    for (const QByteArray &line : heard.mid(0, 300)) {
+        const QJsonObject request = QJsonDocument::fromJson(line).object();
+        QCOMPARE(request.value("call"), QJsonValue("lbx.info"));
+        asked.insert(request.value("converter").toInt());
+    }
+    QCOMPARE(asked.size(), 300);
 }
 
 void LbxctlTest::forgedTableRows_data()
@@ -634,6 +672,45 @@ void LbxctlTest::metricsAndSpreadsheetsTakeHostileUuids()
     QVERIFY(promtool.waitForFinished());
     QVERIFY2(promtool.exitCode() == 0,
         promtool.readAllStandardOutput() + promtool.readAllStandardError());
+}
+
+void LbxctlTest::speaksTheTechniciansLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("outcome"); // the table's line, after the address
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("Chinese") << "zh_CN.UTF-8" << QString::fromUtf8("set: 已应答")
+                             << QString::fromUtf8("lbxctl: set 需要 --baud\n");
+    QTest::newRow("English") << "C.UTF-8"
+                             << "set: answered"
+                             << "lbxctl: set needs --baud\n";
+}
+
+void LbxctlTest::speaksTheTechniciansLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, outcome);
+    QFETCH(QString, refusal);
+    SimulatorProcess simulator({"--count", "1"});
+    QVERIFY(simulator.started());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("LANG"), locale);
+    const auto run = [&](const QStringList &arguments) {
+        return Lbxctl(arguments + QStringList{"--timeout", "1"}, {}, environment).finish();
+    };
+    const Run table = run({"set", "127.0.0.2", "--baud", "19200"});
+    QCOMPARE(table.status, 0);
+    QCOMPARE(table.lines().value(0).section(QLatin1String("127.0.0.2"), 1).trimmed(), outcome);
+    QCOMPARE(run({"set", "127.0.0.2"}).err, refusal);
+    // What machines read is the same in every language.
+    const Run json = run({"set", "127.0.0.2", "--baud", "19200", "--json", "--wait"});
+    QCOMPARE(json.status, 0);
+    QCOMPARE(json.fields({"ip", "command", "outcome"}), QStringList{"127.0.0.2 set confirmed"});
+    QVERIFY2(json.objects().value(0).value("text").toString().startsWith(
+                 "confirmed 19200 OvUdp485 after "),
+        qPrintable(json.out));
 }
 
 void LbxctlTest::badInputSendsNothing_data()

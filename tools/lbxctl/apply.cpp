@@ -9,6 +9,7 @@
 #include "roster.h"
 #include "send.h"
 #include "session.h"
+#include "translation.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -20,16 +21,16 @@ QList<PlanRow> planFrom(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        refuse(QStringLiteral("cannot read the plan %1: %2").arg(path, file.errorString()));
+        refuse(Text::tr("cannot read the plan %1: %2").arg(path, file.errorString()));
     const PlanReading reading = readPlan(QString::fromUtf8(file.readAll()));
     if (!reading.errors.isEmpty()) {
         QStringList errors;
         for (const QString &error : reading.errors)
             errors.append(path + QLatin1Char(' ') + error);
-        refuse(errors.join(QLatin1Char('\n')) + QStringLiteral("\nnothing was sent"));
+        refuse(errors.join(QLatin1Char('\n')) + Text::tr("\nnothing was sent"));
     }
     if (reading.rows.isEmpty())
-        refuse(QStringLiteral("%1 holds no converter").arg(path));
+        refuse(Text::tr("%1 holds no converter").arg(path));
     return reading.rows;
 }
 
@@ -40,7 +41,7 @@ QString stepText(const PlanStep &step)
 {
     switch (step.kind) {
     case PlanStep::Missing:
-        return QStringLiteral("missing: in the plan, did not answer");
+        return Text::tr("missing: in the plan, did not answer");
     case PlanStep::Ambiguous: {
         QStringList at;
         QStringList as;
@@ -49,19 +50,19 @@ QString stepText(const PlanStep &step)
             as.append(Output::field(converter.uuid));
         }
         if (at.constFirst() != at.constLast())
-            return QStringLiteral("ambiguous: answered from %1; not set")
+            return Text::tr("ambiguous: answered from %1; not set")
                 .arg(at.join(QStringLiteral(", ")));
-        return QStringLiteral("ambiguous: %1 answers as %2; not set")
+        return Text::tr("ambiguous: %1 answers as %2; not set")
             .arg(at.constFirst(), as.join(QStringLiteral(", ")));
     }
     case PlanStep::Unchanged:
         return QStringLiteral("unchanged");
     case PlanStep::Set:
-        return QStringLiteral("set %1 -> %2")
+        return Text::tr("set %1 -> %2")
             .arg(
                 settingsText(step.converters.constFirst().record), plannedText(step.row->settings));
     case PlanStep::NotInPlan:
-        return QStringLiteral("not in plan");
+        return Text::tr("not in plan");
     }
     Q_UNREACHABLE();
 }
@@ -97,7 +98,7 @@ struct Tally
     // ", 2 ambiguous" where there are any.
     QString ambiguousText() const
     {
-        return ambiguous ? QStringLiteral(", %1 ambiguous").arg(ambiguous) : QString();
+        return ambiguous ? Text::tr(", %1 ambiguous").arg(ambiguous) : QString();
     }
 };
 
@@ -114,9 +115,9 @@ bool savedBackup(Session &session, const QList<PlanStep> &steps)
             touched.append(step.converters.constFirst());
     }
     QString error;
-    if (saveRoster(rosterOf(touched, session.client().searchDestinations()), path, &error))
+    if (saveRoster(rosterOf(touched, session.client().searchedText()), path, &error))
         return true;
-    Output::note(error + QStringLiteral("; nothing was set"));
+    Output::note(error + Text::tr("; nothing was set"));
     return false;
 }
 
@@ -146,15 +147,15 @@ int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &repo
             return Watch{answer.address, Protocol::uuidText(before.value(address)), false,
                 settingsJudge(settingsAt.value(address))};
         });
-    Output::note(QStringLiteral("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
-                                "sent")
+    Output::note(Text::tr("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
+                          "sent")
                      .arg(tally.toSet)
                      .arg(confirmed)
                      .arg(tally.unchanged)
                      .arg(tally.missing)
                      .arg(tally.ambiguousText())
                      .arg(client.sentCount()));
-    warnOfDrops(client, QStringLiteral("answers may be missing"));
+    warnOfDrops(client, Text::tr("answers may be missing"));
     return Output::finish(reporter.status());
 }
 
@@ -165,26 +166,26 @@ namespace Apply {
 void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(2,
-        QStringLiteral("Asks a silent converter this many more times (default 2); it is set "
-                       "again only when lbx.info shows it up and not set."));
+        Text::tr("Asks a silent converter this many more times (default 2); it is set "
+                 "again only when lbx.info shows it up and not set."));
     line.addWaitOptions(60);
     line.addOption({QStringLiteral("dry-run"),
-        QStringLiteral("Prints the plan of change and sends nothing but the search.")});
+        Text::tr("Prints the plan of change and sends nothing but the search.")});
     line.addOption({QStringLiteral("backup"),
-        QStringLiteral("Saves the roster of the converters to be set, as they are, before the "
-                       "first is set; applied as a plan, it puts them back."),
+        Text::tr("Saves the roster of the converters to be set, as they are, before the "
+                 "first is set; applied as a plan, it puts them back."),
         QStringLiteral("ROSTER.json")});
     line.addOperand(QStringLiteral("PLAN"),
-        QStringLiteral("CSV with the header uuid,baud,plugin (an empty plugin keeps the "
-                       "converter's own), JSON lines with those members, or a roster "
-                       "(discover --save, --backup), whose settings it puts back."));
+        Text::tr("CSV with the header uuid,baud,plugin (an empty plugin keeps the "
+                 "converter's own), JSON lines with those members, or a roster "
+                 "(discover --save, --backup), whose settings it puts back."));
 }
 
 int run(Session &session)
 {
     const QStringList operands = session.line.operands();
     if (operands.size() != 1)
-        refuse(QStringLiteral("apply takes one plan file; see \"lbxctl apply --help\""));
+        refuse(Text::tr("apply takes one plan file; see \"lbxctl apply --help\""));
     const QList<PlanRow> rows = planFrom(operands.constFirst());
     session.line.waitTimeoutMs(); // refused before anything is sent
     const QList<FoundConverter> found = session.search();
@@ -203,8 +204,8 @@ int run(Session &session)
         reporter.fail(SomeFailed);
 
     if (tally.toSet == 0) {
-        Output::note(QStringLiteral("nothing to change: %1 of %2 converters in the plan are "
-                                    "as planned")
+        Output::note(Text::tr("nothing to change: %1 of %2 converters in the plan are "
+                              "as planned")
                          .arg(tally.unchanged)
                          .arg(rows.size()));
         // A dry run's success is that the plan could be read and compared.
@@ -212,8 +213,8 @@ int run(Session &session)
             session.line.isSet(QStringLiteral("dry-run")) ? Succeeded : reporter.status());
     }
     if (session.line.isSet(QStringLiteral("dry-run"))) {
-        Output::note(QStringLiteral("dry run: %1 to set, %2 unchanged, %3 missing%4; nothing "
-                                    "was sent")
+        Output::note(Text::tr("dry run: %1 to set, %2 unchanged, %3 missing%4; nothing "
+                              "was sent")
                          .arg(tally.toSet)
                          .arg(tally.unchanged)
                          .arg(tally.missing)
@@ -228,5 +229,5 @@ int run(Session &session)
 } // namespace Apply
 
 const CommandEntry applyCommand{"apply",
-    "Sets a whole site from a plan file, and confirms each change.",
+    QT_TRANSLATE_NOOP("lbxctl", "Sets a whole site from a plan file, and confirms each change."),
     "PLAN [--dry-run] [--backup ROSTER.json]", Apply::addOptions, Apply::run};

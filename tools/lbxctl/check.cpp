@@ -9,6 +9,7 @@
 #include "roster.h"
 #include "rostercheck.h"
 #include "session.h"
+#include "translation.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -94,6 +95,19 @@ QString jsonText(const QList<Finding> &findings, const Summary &summary)
             {QStringLiteral("found"), summary.found}, {QStringLiteral("ok"), summary.ok}});
 }
 
+// A finding's kind as the table shows it, in the user's language.
+QString kindShown(const QString &kind)
+{
+    static const char *const kinds[] = {QT_TRANSLATE_NOOP("lbxctl", "ok"),
+        QT_TRANSLATE_NOOP("lbxctl", "missing"), QT_TRANSLATE_NOOP("lbxctl", "new"),
+        QT_TRANSLATE_NOOP("lbxctl", "changed"), QT_TRANSLATE_NOOP("lbxctl", "duplicate")};
+    for (const char *known : kinds) {
+        if (kind == QLatin1String(known))
+            return Text::tr(known);
+    }
+    return kind;
+}
+
 QString tableText(const QList<Finding> &findings, const Summary &summary)
 {
     int uuidWidth = 12;
@@ -104,15 +118,15 @@ QString tableText(const QList<Finding> &findings, const Summary &summary)
         text += QStringLiteral("%1  %2  %3%4\n")
                     .arg(Output::field(finding.uuid), -uuidWidth)
                     .arg(finding.ip, -15)
-                    .arg(finding.kind,
-                        finding.detail.isEmpty() ? QString()
-                                                 : QStringLiteral(": ") + finding.detail);
+                    .arg(kindShown(finding.kind),
+                        finding.shownDetail.isEmpty() ? QString()
+                                                      : QStringLiteral(": ") + finding.shownDetail);
     }
     return text
-        + QStringLiteral("%1 of %2 expected converters answered; %3\n")
+        + Text::tr("%1 of %2 expected converters answered; %3\n")
               .arg(summary.found)
               .arg(summary.expected)
-              .arg(summary.ok ? QStringLiteral("all ok") : QStringLiteral("not all ok"));
+              .arg(summary.ok ? Text::tr("all ok") : Text::tr("not all ok"));
 }
 
 // The converters the site should have: a roster's, or only their number.
@@ -128,13 +142,13 @@ Expectation expectationFrom(const CommandLine &line)
     const QStringList operands = line.operands();
     const bool expecting = line.isSet(QStringLiteral("expect"));
     if (operands.size() > 1 || (operands.isEmpty() == !expecting))
-        refuse(QStringLiteral("check takes a roster or --expect N; see \"lbxctl check --help\""));
+        refuse(Text::tr("check takes a roster or --expect N; see \"lbxctl check --help\""));
     Expectation expectation;
     if (expecting) {
         bool ok = false;
         expectation.count = line.value(QStringLiteral("expect")).toInt(&ok);
         if (!ok || expectation.count < 0)
-            refuse(QStringLiteral("--expect takes a number of converters, not \"%1\"")
+            refuse(Text::tr("--expect takes a number of converters, not \"%1\"")
                        .arg(Output::escaped(line.value(QStringLiteral("expect")))));
         return expectation;
     }
@@ -156,15 +170,15 @@ void addOptions(CommandLine &line)
 {
     line.addSearchOptions();
     line.addOperand(QStringLiteral("ROSTER"),
-        QStringLiteral("A roster saved by lbxctl discover --save; or --expect."));
+        Text::tr("A roster saved by lbxctl discover --save; or --expect."));
     line.addOption({QStringLiteral("expect"),
-        QStringLiteral("Without a roster: the number of converters that should answer."),
+        Text::tr("Without a roster: the number of converters that should answer."),
         QStringLiteral("N")});
     line.addFormatOption(
-        QStringLiteral("table, json (as --json) or openmetrics (the Prometheus text format)."));
+        Text::tr("table, json (as --json) or openmetrics (the Prometheus text format)."));
     line.addOption({QStringLiteral("output"),
-        QStringLiteral("Writes the output to FILE, whole or not at all, instead of to "
-                       "standard output."),
+        Text::tr("Writes the output to FILE, whole or not at all, instead of to "
+                 "standard output."),
         QStringLiteral("FILE")});
 }
 
@@ -188,18 +202,19 @@ int run(Session &session)
     if (line.isSet(QStringLiteral("output"))) {
         QSaveFile file(line.value(QStringLiteral("output")));
         if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
-            Output::note(QStringLiteral("cannot write %1: %2")
+            Output::note(Text::tr("cannot write %1: %2")
                              .arg(line.value(QStringLiteral("output")), file.errorString()));
             return OutputFailed;
         }
     } else {
         Output::raw(text.toUtf8());
     }
-    warnOfDrops(session.client(), QStringLiteral("answers may be missing"));
+    warnOfDrops(session.client(), Text::tr("answers may be missing"));
     return Output::finish(summary.ok ? Succeeded : SomeFailed);
 }
 
 } // namespace Check
 
-const CommandEntry checkCommand{"check", "Compares the converters that answer with a saved roster.",
+const CommandEntry checkCommand{"check",
+    QT_TRANSLATE_NOOP("lbxctl", "Compares the converters that answer with a saved roster."),
     "ROSTER | --expect N", Check::addOptions, Check::run};

@@ -1,10 +1,15 @@
 #include "client.h"
 
+#include "sweep.h"
+#include "translation.h"
+
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHash>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -57,6 +62,44 @@ QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddres
     return found;
 }
 
+QSet<quint32> localSubnetEdges()
+{
+    QSet<quint32> edges;
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const AdapterAddress &adapter : addresses) {
+        if (adapter.entry.prefixLength() >= 31)
+            continue;
+        const quint32 mask = adapter.entry.netmask().toIPv4Address();
+        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
+        edges << network << (network | ~mask);
+    }
+    return edges;
+}
+
+// The hosts, then each range's addresses that are no local subnet's network or
+// broadcast address, each once.
+QList<QHostAddress> unicastAddresses(const Client::Options &options)
+{
+    QList<QHostAddress> addresses;
+    QSet<quint32> listed;
+    const QSet<quint32> edges = localSubnetEdges();
+    const auto add = [&](const QHostAddress &address) {
+        const quint32 value = address.toIPv4Address();
+        if (!listed.contains(value) && !edges.contains(value)) {
+            listed.insert(value);
+            addresses.append(address);
+        }
+    };
+    for (const QHostAddress &host : options.hosts)
+        add(host);
+    for (const AddressRange &range : options.sweep) {
+        const QList<QHostAddress> hosts = range.hosts();
+        for (const QHostAddress &host : hosts)
+            add(host);
+    }
+    return addresses;
+}
+
 void markSharedUuids(QList<FoundConverter> &converters)
 {
     QHash<QString, int> addresses;
@@ -84,15 +127,15 @@ bool Client::interrupted()
 bool Client::open(QString *error)
 {
     QHostAddress bindAddress(QHostAddress::AnyIPv4);
-    if (!options.hosts.isEmpty()) {
+    if (!options.hosts.isEmpty() || !options.sweep.isEmpty()) {
         destinations = options.hosts;
+        unicast = unicastAddresses(options);
     } else if (!options.interfaceName.isEmpty()) {
         QHostAddress own;
         destinations = directedBroadcasts(options.interfaceName, &own);
         if (destinations.isEmpty()) {
-            *error
-                = QStringLiteral("no adapter \"%1\" that is up and has an IPv4 broadcast address")
-                      .arg(options.interfaceName);
+            *error = Text::tr("no adapter \"%1\" that is up and has an IPv4 broadcast address")
+                         .arg(options.interfaceName);
             return false;
         }
         // Replies then come back through that adapter only.
@@ -102,7 +145,7 @@ bool Client::open(QString *error)
         destinations += directedBroadcasts({});
     }
     if (!socket.bind(bindAddress, 0)) {
-        *error = QStringLiteral("cannot open a UDP socket on %1: %2")
+        *error = Text::tr("cannot open a UDP socket on %1: %2")
                      .arg(bindAddress.toString(), socket.errorString());
         return false;
     }
@@ -125,8 +168,23 @@ void Client::search()
         send(Protocol::infoRequest, to);
 }
 
-void Client::receiveUntil(QDeadlineTimer deadline,
-    const std::function<void(const QHostAddress &, const QJsonObject &)> &handle)
+QStringList Client::searchedText() const
+{
+    QStringList texts;
+    for (const QHostAddress &to : destinations)
+        texts.append(to.toString());
+    for (const AddressRange &range : options.sweep)
+        texts.append(range.text());
+    return texts;
+}
+
+int Client::mostUnanswered()
+{
+    const int granted = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+    return qBound(8, granted / 1024, 4096);
+}
+
+void Client::receiveUntil(QDeadlineTimer deadline, const Handler &handle)
 {
     for (;;) {
         // Drained before any is parsed: the fewer the queued bytes, the fewer a
@@ -143,8 +201,19 @@ void Client::receiveUntil(QDeadlineTimer deadline,
         }
         if (!arrived.isEmpty() || deadline.hasExpired() || interrupted())
             return;
-        socket.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), waitSliceMs)));
+        waitForDatagram(int(qMin<qint64>(deadline.remainingTime(), waitSliceMs)));
     }
+}
+
+// By the event loop, not QUdpSocket::waitForReadyRead(): once the system has
+// refused one datagram (a firewall, no route), that takes its next timeout
+// for the error and closes the socket, and answers on their way are lost.
+void Client::waitForDatagram(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QUdpSocket::readyRead, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 QList<FoundConverter> Client::discover(int repeats)
@@ -171,23 +240,11 @@ QList<FoundConverter> Client::discover(int repeats)
     for (int round = 0; round < rounds && !interrupted(); ++round) {
         const qint64 dropsBefore = kernelDrops();
         const int foundBefore = found.size();
-        const QDeadlineTimer deadline(options.timeoutMs);
-        // Every converter answers each broadcast that reaches it: the next
-        // one goes out once the answers to the last have died down.
-        for (const QHostAddress &to : qAsConst(destinations)) {
-            send(Protocol::infoRequest, to);
-            if (destinations.size() > 1) {
-                QDeadlineTimer quiet(quietMs);
-                while (!quiet.hasExpired() && !deadline.hasExpired() && !interrupted()) {
-                    const int before = found.size();
-                    receiveUntil(quiet, handle);
-                    if (found.size() > before)
-                        quiet.setRemainingTime(quietMs);
-                }
-            }
-        }
-        while (!deadline.hasExpired() && !interrupted())
-            receiveUntil(deadline, handle);
+        if (unicast.isEmpty())
+            broadcastRound(handle, found);
+        else
+            Sweep(*this, unicast, options.sweepRate, options.timeoutMs, mostUnanswered())
+                .run(handle);
         if (kernelDrops() > dropsBefore && found.size() > foundBefore && extra < maxExtraSearches) {
             ++extra;
             ++rounds;
@@ -195,6 +252,27 @@ QList<FoundConverter> Client::discover(int repeats)
     }
     markSharedUuids(found);
     return found;
+}
+
+// Every converter answers each broadcast that reaches it: the next one goes
+// out once the answers to the last have died down.
+void Client::broadcastRound(const Handler &handle, const QList<FoundConverter> &found)
+{
+    const QDeadlineTimer deadline(options.timeoutMs);
+    for (const QHostAddress &to : qAsConst(destinations)) {
+        send(Protocol::infoRequest, to);
+        if (destinations.size() > 1) {
+            QDeadlineTimer quiet(quietMs);
+            while (!quiet.hasExpired() && !deadline.hasExpired() && !interrupted()) {
+                const int before = found.size();
+                receiveUntil(quiet, handle);
+                if (found.size() > before)
+                    quiet.setRemainingTime(quietMs);
+            }
+        }
+    }
+    while (!deadline.hasExpired() && !interrupted())
+        receiveUntil(deadline, handle);
 }
 
 QList<Answer> Client::ask(

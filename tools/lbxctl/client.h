@@ -1,6 +1,7 @@
 #ifndef LBXCTL_CLIENT_H
 #define LBXCTL_CLIENT_H
 
+#include "addressrange.h"
 #include "protocol.h"
 
 #include <QDeadlineTimer>
@@ -10,6 +11,7 @@
 #include <QNetworkAddressEntry>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QString>
 #include <QUdpSocket>
 
@@ -48,9 +50,9 @@ struct Answer
 };
 
 // Speaks the converters' protocol from one UDP socket: searches by broadcast (or
-// unicast to given hosts), and sends commands with a bounded number outstanding,
-// a timeout and retries. A command that changes a converter's state is sent again
-// only after lbx.info shows that the converter is up and did not take it.
+// by unicast, paced, to given hosts and the addresses of given ranges), and sends commands with a
+// bounded number outstanding, a timeout and retries. A command that changes a converter's state is
+// sent again only after lbx.info shows that the converter is up and did not take it.
 
 // What an lbx.info record tells of whether a converter took a command.
 enum class Evidence { Taken, NotTaken, Unknown };
@@ -63,7 +65,11 @@ public:
         int timeoutMs = 2000;
         int retries = 0;
         QString interfaceName; // empty: every adapter
-        QList<QHostAddress> hosts; // asked by unicast instead of searched for by broadcast
+        // Asked by unicast instead of searched for by broadcast: these hosts,
+        // and every host address of these ranges, at sweepRate a second.
+        QList<QHostAddress> hosts;
+        QList<AddressRange> sweep;
+        int sweepRate = 200;
         int receiveBufferBytes = 16 * 1024 * 1024;
     };
 
@@ -112,17 +118,23 @@ public:
         const OutcomeKnown &outcomeKnown = {});
 
     void send(const QByteArray &request, const QHostAddress &to);
-    // Sends lbx.info where a search goes (the broadcast addresses, or the hosts).
+    // Sends lbx.info where a search goes (the broadcast addresses, or the hosts),
+    // never to the addresses of a sweep: those are asked paced, by discover().
     void search();
+    // Takes a reply and the address it came from.
+    using Handler = std::function<void(const QHostAddress &, const QJsonObject &)>;
     // Hands each datagram that arrives to handle() until the deadline passes or
     // an interrupt comes; returns as soon as some have been handled, and at
     // once when nothing is pending and the deadline has passed.
-    void receiveUntil(QDeadlineTimer deadline,
-        const std::function<void(const QHostAddress &, const QJsonObject &)> &handle);
+    void receiveUntil(QDeadlineTimer deadline, const Handler &handle);
     // Sees every datagram that arrives, before it is handled (for lbxctl doctor).
     void setTap(std::function<void(const QNetworkDatagram &)> tap) { this->tap = std::move(tap); }
     // Where a search goes: the broadcast addresses, or the hosts.
     const QList<QHostAddress> &searchDestinations() const { return destinations; }
+    // The same as a roster records it: the addresses, then the ranges swept.
+    QStringList searchedText() const;
+    // Every address a search asks by unicast: the hosts, then the ranges' own.
+    const QList<QHostAddress> &unicastDestinations() const { return unicast; }
     quint16 localPort() const { return socket.localPort(); }
     // Datagrams sent so far.
     qint64 sentCount() const { return sent; }
@@ -137,10 +149,16 @@ public:
 
 private:
     qint64 kernelDrops() const;
+    void waitForDatagram(int ms);
+    void broadcastRound(const Handler &handle, const QList<FoundConverter> &found);
+    // Requests a sweep may leave unanswered at once: as many as answers fit
+    // the receive buffer the system granted, at about a KiB each.
+    int mostUnanswered();
 
     Options options;
     QUdpSocket socket;
     QList<QHostAddress> destinations;
+    QList<QHostAddress> unicast;
     qint64 dropsAtOpen = -1;
     qint64 sent = 0;
     std::function<void(const QNetworkDatagram &)> tap;
@@ -153,6 +171,10 @@ struct AdapterAddress
     QNetworkAddressEntry entry;
 };
 QList<AdapterAddress> adapterAddresses();
+
+// The network and broadcast addresses of this computer's subnets (below a
+// /31): a datagram to one of these reaches every host on that subnet.
+QSet<quint32> localSubnetEdges();
 
 // The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
 // or of the one named. Empty when there is none.

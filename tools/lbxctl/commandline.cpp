@@ -2,6 +2,7 @@
 
 #include "output.h"
 #include "targets.h"
+#include "translation.h"
 
 #include <QCoreApplication>
 
@@ -23,7 +24,7 @@ int millisecondsOf(const CommandLine &line, const QString &name, double low, dou
     bool ok = false;
     const double seconds = line.value(name).toDouble(&ok);
     if (!ok || !std::isfinite(seconds) || seconds < low || seconds > high)
-        refuse(QStringLiteral("--%1 takes seconds from %2 to %3, not \"%4\"")
+        refuse(Text::tr("--%1 takes seconds from %2 to %3, not \"%4\"")
                    .arg(name)
                    .arg(low)
                    .arg(high)
@@ -37,7 +38,7 @@ int wholeNumberOf(
     bool ok = false;
     const int value = line.value(name).toInt(&ok);
     if (!ok || value < low || value > high)
-        refuse(QStringLiteral("--%1 takes %2 from %3 to %4, not \"%5\"")
+        refuse(Text::tr("--%1 takes %2 from %3 to %4, not \"%5\"")
                    .arg(name, what)
                    .arg(low)
                    .arg(high)
@@ -60,15 +61,45 @@ QString namesOf(const QCommandLineOption &option)
 
 QString wrapped(const QString &text, int indent, int width)
 {
+    // Lines break at blanks, and between East Asian wide characters, which
+    // stand without blanks between them.
+    struct Piece
+    {
+        QString text;
+        bool blankBefore;
+        bool wide;
+    };
+    QList<Piece> pieces;
+    bool blank = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' ')) {
+            blank = true;
+            continue;
+        }
+        const bool wide = Output::columns(QString(c)) == 2;
+        // No line starts with a closing mark.
+        static const QString closing = QStringLiteral("。，、；：）！？」』》");
+        const bool attached = !blank && closing.contains(c);
+        if (pieces.isEmpty() || (!attached && (blank || wide || pieces.constLast().wide)))
+            pieces.append({QString(c), blank, wide});
+        else
+            pieces.last().text += c;
+        blank = false;
+    }
     QString lines;
     QString line;
-    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const QString &word : words) {
-        if (!line.isEmpty() && indent + line.size() + 1 + word.size() > width) {
+    int used = 0;
+    for (const Piece &piece : qAsConst(pieces)) {
+        const int blanks = !line.isEmpty() && piece.blankBefore ? 1 : 0;
+        const int columns = Output::columns(piece.text);
+        if (!line.isEmpty() && indent + used + blanks + columns > width) {
             lines += line + QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
-            line.clear();
+            line = piece.text;
+            used = columns;
+            continue;
         }
-        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        line += QString(blanks, QLatin1Char(' ')) + piece.text;
+        used += blanks + columns;
     }
     return lines + line;
 }
@@ -108,35 +139,45 @@ QString CommandLine::helpText() const
         }
         return text;
     };
-    const QList<Entry> always{{QStringLiteral("-h, --help"), QStringLiteral("Shows this help.")},
-        {QStringLiteral("-v, --version"), QStringLiteral("Shows the version.")}};
+    const QList<Entry> always{{QStringLiteral("-h, --help"), Text::tr("Shows this help.")},
+        {QStringLiteral("-v, --version"), Text::tr("Shows the version.")}};
     const QString usage
-        = QStringList{QStringLiteral("Usage: lbxctl"), command, synopsis}.join(' ').simplified();
+        = QStringList{Text::tr("Usage: lbxctl"), command, synopsis}.join(' ').simplified();
     return wrapped(usage + QStringLiteral(" [OPTION...]"), 7) + QLatin1Char('\n')
-        + wrapped(summary, 0) + QStringLiteral("\n\nOptions:\n") + listed(own)
-        + QStringLiteral("\nOptions shared with other commands:\n") + listed(shared + always);
+        + wrapped(summary, 0) + QStringLiteral("\n\n") + Text::tr("Options:") + QLatin1Char('\n')
+        + listed(own) + Text::tr("\nOptions shared with other commands:\n")
+        + listed(shared + always);
 }
 
 void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesText)
 {
     const QList<QCommandLineOption> options{
         {QStringLiteral("timeout"),
-            QStringLiteral("Seconds to wait for each answer, from 0.01 to 3600 (default 2)."),
+            Text::tr("Seconds to wait for each answer, from 0.01 to 3600 (default 2)."),
             QStringLiteral("SECONDS"), QStringLiteral("2")},
         {QStringLiteral("retries"), retriesText, QStringLiteral("N"),
             QString::number(defaultRetries)},
         {QStringLiteral("interface"),
-            QStringLiteral("Searches through this adapter only (its broadcast address), "
-                           "instead of 255.255.255.255 and every adapter's."),
+            Text::tr("Searches through this adapter only (its broadcast address), "
+                     "instead of 255.255.255.255 and every adapter's."),
             QStringLiteral("NAME")},
         {QStringLiteral("host"),
-            QStringLiteral("Asks this unicast address instead of searching by broadcast, for "
-                           "converters behind a router; may be given again."),
+            Text::tr("Asks this unicast address instead of searching by broadcast, for "
+                     "converters behind a router; may be given again."),
             QStringLiteral("ADDRESS")},
-        {QStringLiteral("json"), QStringLiteral("Prints one JSON object per line.")},
+        {QStringLiteral("sweep"),
+            Text::tr("Asks every host address of this range (such as 10.80.0.0/24, at most "
+                     "a /16) by unicast instead of searching by broadcast, paced by --rate; "
+                     "only lbx.info goes out in a sweep. May be given again, and with "
+                     "--host."),
+            QStringLiteral("CIDR")},
+        {QStringLiteral("rate"),
+            Text::tr("Requests a sweep sends per second, from 1 to 5000 (default 200)."),
+            QStringLiteral("N"), QStringLiteral("200")},
+        {QStringLiteral("json"), Text::tr("Prints one JSON object per line.")},
         {QStringLiteral("receive-buffer"),
-            QStringLiteral("Receive buffer to ask the system for, in KiB (default 16384; "
-                           "the system caps it at net.core.rmem_max)."),
+            Text::tr("Receive buffer to ask the system for, in KiB (default 16384; "
+                     "the system caps it at net.core.rmem_max)."),
             QStringLiteral("KIB"), QStringLiteral("16384")},
     };
     for (const QCommandLineOption &option : options)
@@ -146,7 +187,7 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
 void CommandLine::addSearchOptions()
 {
     addExchangeOptions(
-        0, QStringLiteral("Searches this many more times and merges the answers (default 0)."));
+        0, Text::tr("Searches this many more times and merges the answers (default 0)."));
 }
 
 void CommandLine::addFormatOption(const QString &description)
@@ -159,11 +200,11 @@ void CommandLine::addTargets()
 {
     takesOperands = true;
     const QString target
-        = QStringLiteral("A converter's IPv4 address (four decimal numbers, no leading zeros) or "
-                         "its uuid; \"ip:ADDRESS\" and \"uuid:TEXT\" say which.");
+        = Text::tr("A converter's IPv4 address (four decimal numbers, no leading zeros) or "
+                   "its uuid; \"ip:ADDRESS\" and \"uuid:TEXT\" say which.");
     parser.addPositionalArgument(QStringLiteral("TARGET"), target, QStringLiteral("[TARGET...]"));
     const QCommandLineOption all{
-        QStringLiteral("all"), QStringLiteral("Takes every converter that answers a search.")};
+        QStringLiteral("all"), Text::tr("Takes every converter that answers a search.")};
     parser.addOption(all);
     // Listed first of what the command shares: they say which converters it reaches.
     shared.prepend({namesOf(all), all.description()});
@@ -181,10 +222,10 @@ void CommandLine::addWaitOptions(int defaultSeconds)
 {
     defaultWaitSeconds = defaultSeconds;
     addOption({QStringLiteral("wait"),
-        QStringLiteral("Waits for each converter to come back after the command, and says what "
-                       "it then reports; only a confirmed outcome is success.")});
+        Text::tr("Waits for each converter to come back after the command, and says what "
+                 "it then reports; only a confirmed outcome is success.")});
     addOption({QStringLiteral("wait-timeout"),
-        QStringLiteral("Seconds to wait for the converters to come back (default %1).")
+        Text::tr("Seconds to wait for the converters to come back (default %1).")
             .arg(defaultSeconds),
         QStringLiteral("SECONDS"), QString::number(defaultSeconds)});
 }
@@ -206,7 +247,7 @@ QString CommandLine::format(const QStringList &formats) const
 {
     QString chosen = json() ? QStringLiteral("json") : value(QStringLiteral("format"));
     if (!formats.contains(chosen))
-        refuse(QStringLiteral("--format takes %1 or %2, not \"%3\"")
+        refuse(Text::tr("--format takes %1 or %2, not \"%3\"")
                    .arg(formats.mid(0, formats.size() - 1).join(QStringLiteral(", ")),
                        formats.constLast(), Output::escaped(chosen)));
     return chosen;
@@ -216,7 +257,7 @@ void CommandLine::process(const QStringList &arguments)
 {
     const QString name = QStringLiteral("lbxctl ") + command;
     if (!parser.parse(QStringList{name} + arguments))
-        refuse(QStringLiteral("%1; see \"%2 --help\"").arg(parser.errorText(), name));
+        refuse(Text::tr("%1; see \"%2 --help\"").arg(parser.errorText(), name));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(helpText().toUtf8().constData(), stdout);
         std::exit(Succeeded);
@@ -226,7 +267,7 @@ void CommandLine::process(const QStringList &arguments)
         std::exit(Succeeded);
     }
     if (!takesOperands && !parser.positionalArguments().isEmpty()) {
-        refuse(QStringLiteral("%1 takes no targets, but was given \"%2\"; see \"%3 --help\"")
+        refuse(Text::tr("%1 takes no targets, but was given \"%2\"; see \"%3 --help\"")
                    .arg(command, Output::escaped(parser.positionalArguments().constFirst()), name));
     }
 }
@@ -236,7 +277,7 @@ Client::Options CommandLine::clientOptions() const
     Client::Options options;
     options.timeoutMs = millisecondsOf(*this, QStringLiteral("timeout"), 0.01, 3600);
     options.retries
-        = wholeNumberOf(*this, QStringLiteral("retries"), 0, 100, QStringLiteral("a whole number"));
+        = wholeNumberOf(*this, QStringLiteral("retries"), 0, 100, Text::tr("a whole number"));
     options.receiveBufferBytes = 1024
         * wholeNumberOf(
             *this, QStringLiteral("receive-buffer"), 4, 1024 * 1024, QStringLiteral("KiB"));
@@ -248,7 +289,20 @@ Client::Options CommandLine::clientOptions() const
         if (!error.isEmpty())
             refuse(QStringLiteral("--host: ") + error);
     }
-    if (!options.hosts.isEmpty() && !options.interfaceName.isEmpty())
-        refuse(QStringLiteral("--host and --interface do not go together"));
+    const QStringList ranges = parser.values(QStringLiteral("sweep"));
+    for (const QString &text : ranges) {
+        QString error;
+        options.sweep.append(addressRange(text, &error));
+        if (!error.isEmpty())
+            refuse(QStringLiteral("--sweep: ") + error);
+    }
+    options.sweepRate
+        = wholeNumberOf(*this, QStringLiteral("rate"), 1, 5000, Text::tr("requests a second"));
+    if (!options.interfaceName.isEmpty()) {
+        if (!options.hosts.isEmpty())
+            refuse(Text::tr("--host and --interface do not go together"));
+        if (!options.sweep.isEmpty())
+            refuse(Text::tr("--sweep and --interface do not go together"));
+    }
     return options;
 }

@@ -2,6 +2,7 @@
 
 #include "outcome.h"
 #include "output.h"
+#include "translation.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -38,11 +39,13 @@ Judge settingsJudge(const Protocol::Settings &settings)
     return [=](const Sighting &seen) -> std::optional<Verdict> {
         if (Protocol::showsSettings(seen.after, settings))
             return Verdict{WaitOutcome::Confirmed,
-                QStringLiteral("confirmed %1 after %2")
-                    .arg(settingsText(seen.after), secondsText(seen.seconds))};
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "confirmed %1 after %2"))
+                    .arg(settingsText(seen.after))
+                    .arg(secondsText(seen.seconds))};
         if (seen.settled)
             return Verdict{WaitOutcome::NotApplied,
-                QStringLiteral("came back with %1: not applied").arg(settingsText(seen.after))};
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "came back with %1: not applied"))
+                    .arg(settingsText(seen.after))};
         return std::nullopt;
     };
 }
@@ -56,19 +59,26 @@ Judge updateJudge(const QJsonObject &before)
         const QString to = Output::field(Protocol::appVersionText(seen.after));
         if (seen.acknowledged && !before.isEmpty() && to != from)
             return Verdict{WaitOutcome::Confirmed,
-                QStringLiteral("app %1 -> %2 after %3").arg(from, to, secondsText(seen.seconds))};
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "app %1 -> %2 after %3"))
+                    .arg(from)
+                    .arg(to)
+                    .arg(secondsText(seen.seconds))};
         if (!seen.settled)
             return std::nullopt;
         if (!seen.acknowledged)
             return Verdict{WaitOutcome::NotApplied,
-                QStringLiteral("no acknowledgement; back after %1 with app %2")
-                    .arg(secondsText(seen.seconds), to)};
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; back after %1 with app %2"))
+                    .arg(secondsText(seen.seconds))
+                    .arg(to)};
         if (seen.seenRestarting)
             return Verdict{WaitOutcome::Confirmed,
-                QStringLiteral("restarted; back after %1, app %2")
-                    .arg(secondsText(seen.seconds), to)};
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "restarted; back after %1, app %2"))
+                    .arg(secondsText(seen.seconds))
+                    .arg(to)};
         return Verdict{WaitOutcome::NotApplied,
-            QStringLiteral("back after %1, still %2").arg(secondsText(seen.seconds), to)};
+            Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1, still %2"))
+                .arg(secondsText(seen.seconds))
+                .arg(to)};
     };
 }
 
@@ -79,17 +89,21 @@ Judge factoryJudge(const QJsonObject &before)
     return [=](const Sighting &seen) -> std::optional<Verdict> {
         if (!seen.settled)
             return std::nullopt;
-        const QString back
-            = QStringLiteral("back after %1 at %2 with %3")
-                  .arg(secondsText(seen.seconds), seen.at.toString(), settingsText(seen.after));
+        const Phrase back = Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1 at %2 with %3"))
+                                .arg(secondsText(seen.seconds))
+                                .arg(seen.at.toString())
+                                .arg(settingsText(seen.after));
         if (!seen.acknowledged)
-            return Verdict{WaitOutcome::NotApplied, QStringLiteral("no acknowledgement; ") + back};
+            return Verdict{WaitOutcome::NotApplied,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; %1")).arg(back)};
         const bool changed = seen.seenRestarting || seen.at != seen.was
             || (!before.isEmpty() && settingsText(seen.after) != settingsText(before));
         if (changed)
             return Verdict{WaitOutcome::Confirmed, back};
         return Verdict{WaitOutcome::NotApplied,
-            back + QStringLiteral(", never seen restarting: the reset is not confirmed")};
+            Phrase(QT_TRANSLATE_NOOP(
+                       "lbxctl", "%1, never seen restarting: the reset is not confirmed"))
+                .arg(back)};
     };
 }
 
@@ -126,7 +140,7 @@ private:
     void heard(int i, const QHostAddress &from, const QJsonObject &record);
     void handle(const QHostAddress &from, const QJsonObject &reply);
     int movedFor(const QJsonObject &record) const;
-    QString notBack(int i) const;
+    Phrase notBack(int i) const;
     bool mayPoll();
     QDeadlineTimer pollWhereDue();
     void searchForMoved();
@@ -309,16 +323,17 @@ void Waiting::run()
         std::fprintf(stderr, "\r%60s\r", "");
 }
 
-QString Waiting::notBack(int i) const
+Phrase Waiting::notBack(int i) const
 {
-    QString text = QStringLiteral("did not come back within %1 s")
-                       .arg(QString::number(timeoutMs / 1000.0, 'g', 6));
+    const QString seconds = QString::number(timeoutMs / 1000.0, 'g', 6);
     const Watch &watch = watches.at(i);
     // Without a uuid of its own it cannot be told apart anywhere else.
     if (watch.mayMove && watch.uuid.isEmpty())
-        return text
-            + QStringLiteral(" at its address; with an empty uuid it cannot be found elsewhere");
-    return text;
+        return Phrase(QT_TRANSLATE_NOOP("lbxctl",
+                          "did not come back within %1 s at its address; with an empty "
+                          "uuid it cannot be found elsewhere"))
+            .arg(seconds);
+    return Phrase(QT_TRANSLATE_NOOP("lbxctl", "did not come back within %1 s")).arg(seconds);
 }
 
 // Those still waited for when time ran out or an interrupt came: what they
@@ -335,7 +350,8 @@ QList<Confirmation> Waiting::conclude()
         if (!p.done && Client::interrupted())
             finish(int(i),
                 {WaitOutcome::Interrupted,
-                    QStringLiteral("acknowledged, not back yet (interrupted)")});
+                    Phrase(
+                        QT_TRANSLATE_NOOP("lbxctl", "acknowledged, not back yet (interrupted)"))});
         else if (!p.done)
             finish(int(i), {WaitOutcome::TimedOut, notBack(int(i))});
         confirmations.append(p.confirmation);

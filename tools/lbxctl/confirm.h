@@ -2,6 +2,7 @@
 #define LBXCTL_CONFIRM_H
 
 #include "client.h"
+#include "translation.h"
 
 #include <QHostAddress>
 #include <QJsonObject>
@@ -23,7 +24,7 @@ enum class WaitOutcome { Confirmed, NotApplied, TimedOut, Interrupted };
 struct Verdict
 {
     WaitOutcome outcome = WaitOutcome::TimedOut;
-    QString text;
+    Phrase text; // in English in JSON, in the user's language in a table
 };
 
 // What a converter reported when it answered a poll, and what is known of it.

@@ -5,6 +5,7 @@
 #include "output.h"
 #include "roster.h"
 #include "session.h"
+#include "translation.h"
 
 #include <QJsonObject>
 
@@ -27,13 +28,12 @@ void printTable(const QList<FoundConverter> &converters)
     int uuidWidth = 4;
     for (const FoundConverter &converter : converters)
         uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
-    Output::line(row.arg(QStringLiteral("UUID"), -uuidWidth)
-                     .arg(QStringLiteral("IP"), -15)
-                     .arg(QStringLiteral("APP"), -7)
-                     .arg(QStringLiteral("ROM"), -10)
-                     .arg(QStringLiteral("BAUD"), 6)
-                     .arg(QStringLiteral("PLUGIN"), -9)
-                     .arg(QStringLiteral("CAPTION"), QString()));
+    // Heads in the user's language, padded to the columns as a terminal shows them.
+    Output::line(QStringList{Output::padded(Text::tr("UUID"), uuidWidth),
+        Output::padded(Text::tr("IP"), 15), Output::padded(Text::tr("APP"), 7),
+        Output::padded(Text::tr("ROM"), 10), Output::padded(Text::tr("BAUD"), -6),
+        Output::padded(Text::tr("PLUGIN"), 9), Text::tr("CAPTION")}
+                     .join(QStringLiteral("  ")));
     for (const FoundConverter &converter : converters) {
         const QJsonObject &record = converter.record;
         Output::line(
@@ -44,7 +44,7 @@ void printTable(const QList<FoundConverter> &converters)
                 .arg(Protocol::baudText(record), 6)
                 .arg(Output::field(record.value(QStringLiteral("pluginName")).toString()), -9)
                 .arg(Protocol::pluginCaption(record),
-                    converter.sharedUuid ? QStringLiteral("  (uuid also at another address)")
+                    converter.sharedUuid ? Text::tr("  (uuid also at another address)")
                                          : QString()));
     }
 }
@@ -56,17 +56,17 @@ int save(Session &session, const QList<FoundConverter> &found)
     const QString path = session.line.value(QStringLiteral("save"));
     QString why;
     if (found.isEmpty())
-        why = QStringLiteral("no converter answered");
+        why = Text::tr("no converter answered");
     else if (Client::interrupted())
-        why = QStringLiteral("the search was interrupted");
+        why = Text::tr("the search was interrupted");
     else if (session.client().droppedDatagrams() > 0)
-        why = QStringLiteral("the system dropped answers");
+        why = Text::tr("the system dropped answers");
     if (!why.isEmpty()) {
-        Output::note(QStringLiteral("%1: %2 is left as it was").arg(why, path));
+        Output::note(Text::tr("%1: %2 is left as it was").arg(why, path));
         return SomeFailed;
     }
     QString error;
-    if (saveRoster(rosterOf(found, session.client().searchDestinations()), path, &error))
+    if (saveRoster(rosterOf(found, session.client().searchedText()), path, &error))
         return Succeeded;
     Output::note(error);
     return OutputFailed;
@@ -79,11 +79,10 @@ namespace Discover {
 void addOptions(CommandLine &line)
 {
     line.addSearchOptions();
-    line.addFormatOption(
-        QStringLiteral("table, json (as --json) or csv (UTF-8, for a spreadsheet)."));
+    line.addFormatOption(Text::tr("table, json (as --json) or csv (UTF-8, for a spreadsheet)."));
     line.addOption({QStringLiteral("save"),
-        QStringLiteral("Saves the converters found, when, from which computer and through which "
-                       "adapters, as a roster for lbxctl check."),
+        Text::tr("Saves the converters found, when, from which computer and through which "
+                 "adapters, as a roster for lbxctl check."),
         QStringLiteral("ROSTER.json")});
 }
 
@@ -104,13 +103,13 @@ int run(Session &session)
     if (line.isSet(QStringLiteral("save")))
         status = qMax(status, save(session, found));
     if (found.isEmpty())
-        Output::note(QStringLiteral("no converter answered"));
+        Output::note(Text::tr("no converter answered"));
     if (session.client().droppedDatagrams() > 0) {
-        warnOfDrops(session.client(), QStringLiteral("the list may be incomplete; search again"));
+        warnOfDrops(session.client(), Text::tr("the list may be incomplete; search again"));
         status = SomeFailed;
     }
     if (Client::interrupted()) {
-        Output::note(QStringLiteral("interrupted: the list holds the converters found so far"));
+        Output::note(Text::tr("interrupted: the list holds the converters found so far"));
         status = Interrupted;
     }
     return Output::finish(status);
@@ -118,5 +117,6 @@ int run(Session &session)
 
 } // namespace Discover
 
-const CommandEntry discoverCommand{"discover", "Lists the converters that answer a search.",
-    "[--save ROSTER]", Discover::addOptions, Discover::run};
+const CommandEntry discoverCommand{"discover",
+    QT_TRANSLATE_NOOP("lbxctl", "Lists the converters that answer a search."), "[--save ROSTER]",
+    Discover::addOptions, Discover::run};

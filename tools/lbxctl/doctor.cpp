@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "output.h"
 #include "session.h"
+#include "translation.h"
 
 #include <QHash>
 #include <QJsonDocument>
@@ -113,14 +114,14 @@ void count(const QNetworkDatagram &datagram, QList<Adapter> &list, Strays &stray
 
 void printAdapters(const QList<Adapter> &list, QStringList &hints)
 {
-    Output::line(QStringLiteral("Adapters:"));
+    Output::line(Text::tr("Adapters:"));
     for (const Adapter &adapter : list) {
         QStringList notes{adapter.up ? QStringLiteral("up") : QStringLiteral("down")};
         if (adapter.loopback)
             notes.append(QStringLiteral("loopback"));
         notes += adapter.looks;
         Output::line(
-            QStringLiteral("  %1  %2/%3  broadcast %4  %5")
+            Text::tr("  %1  %2/%3  broadcast %4  %5")
                 .arg(adapter.name, -10)
                 .arg(adapter.entry.ip().toString())
                 .arg(adapter.entry.prefixLength())
@@ -128,28 +129,44 @@ void printAdapters(const QList<Adapter> &list, QStringList &hints)
                                                         : adapter.entry.broadcast().toString(),
                     notes.join(QStringLiteral(", "))));
         if (!adapter.up && !adapter.loopback)
-            hints.append(QStringLiteral("adapter %1 (%2) is down: no search leaves through it; "
-                                        "bring it up (ip link set %1 up) or plug in its cable")
+            hints.append(Text::tr("adapter %1 (%2) is down: no search leaves through it; "
+                                  "bring it up (ip link set %1 up) or plug in its cable")
                              .arg(adapter.name, adapter.entry.ip().toString()));
         if (adapter.looks.contains(QStringLiteral("link-local")) && adapter.up)
-            hints.append(QStringLiteral("adapter %1 has only a link-local address (%2): it got "
-                                        "no address from DHCP; converters with fixed addresses "
-                                        "in another subnet will not be reached by unicast")
+            hints.append(Text::tr("adapter %1 has only a link-local address (%2): it got "
+                                  "no address from DHCP; converters with fixed addresses "
+                                  "in another subnet will not be reached by unicast")
                              .arg(adapter.name, adapter.entry.ip().toString()));
     }
 }
 
-void printSearch(const QList<Adapter> &list, const Client &client, bool byHost)
+// The range a sweep would take to reach the converters near this address:
+// its /24, or the adapter's own network when it is narrower.
+QString neighbourhood(const QHostAddress &address, int prefix = 24)
 {
-    Output::line(QStringLiteral("Search sent to:"));
+    QString unused;
+    return addressRange(
+        QStringLiteral("%1/%2").arg(address.toString()).arg(qMax(prefix, 24)), &unused)
+        .text();
+}
+
+void printSearch(
+    const QList<Adapter> &list, const Client &client, const Client::Options &options, bool byHost)
+{
+    Output::line(Text::tr("Search sent to:"));
+    for (const AddressRange &range : options.sweep)
+        Output::line(Text::tr("  %1:%2  (a sweep by unicast, %3 requests a second)")
+                         .arg(range.text())
+                         .arg(Protocol::converterPort)
+                         .arg(options.sweepRate));
     for (const QHostAddress &to : client.searchDestinations()) {
-        QString through = QStringLiteral("the adapter of the default route");
+        QString through = Text::tr("the adapter of the default route");
         for (const Adapter &adapter : list) {
             if (adapter.entry.broadcast() == to)
                 through = QStringLiteral("adapter ") + adapter.name;
         }
         if (byHost)
-            through = QStringLiteral("unicast, through whatever route leads there");
+            through = Text::tr("unicast, through whatever route leads there");
         Output::line(QStringLiteral("  %1:%2  (%3)")
                          .arg(to.toString())
                          .arg(Protocol::converterPort)
@@ -160,28 +177,31 @@ void printSearch(const QList<Adapter> &list, const Client &client, bool byHost)
 void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
     const Strays &strays, int found, QStringList &hints)
 {
-    Output::line(QStringLiteral("Answers:"));
+    Output::line(Text::tr("Answers:"));
     for (const Adapter &adapter : list) {
         if (!adapter.up)
             continue;
-        Output::line(QStringLiteral("  through %1 (%2): %3 datagrams")
+        Output::line(Text::tr("  through %1 (%2): %3 datagrams")
                          .arg(adapter.name, adapter.entry.ip().toString())
                          .arg(adapter.replies));
         const bool searched = client.searchDestinations().contains(adapter.entry.broadcast());
         if (searched && adapter.replies == 0 && !adapter.loopback && !byHost)
-            hints.append(QStringLiteral("no converter answered through adapter %1 (%2/%3): none "
-                                        "is on that network, or they are off")
+            hints.append(Text::tr("no converter answered through adapter %1 (%2/%3): none "
+                                  "is on that network, they are off, or the network "
+                                  "filters broadcasts; a sweep asks each address: "
+                                  "--sweep %4")
                              .arg(adapter.name, adapter.entry.ip().toString())
-                             .arg(adapter.entry.prefixLength()));
+                             .arg(adapter.entry.prefixLength())
+                             .arg(neighbourhood(adapter.entry.ip(), adapter.entry.prefixLength())));
     }
     if (strays.unmatched > 0)
         Output::line(
-            QStringLiteral("  through no adapter this computer lists: %1").arg(strays.unmatched));
-    Output::line(QStringLiteral("  converters: %1").arg(found));
+            Text::tr("  through no adapter this computer lists: %1").arg(strays.unmatched));
+    Output::line(Text::tr("  converters: %1").arg(found));
     const qint64 dropped = client.droppedDatagrams();
-    Output::line(QStringLiteral("Dropped: %1 not JSON, %2 naming a member twice, %3 with an "
-                                "unknown ack, %4 other replies, %5 by the system for want of "
-                                "buffer")
+    Output::line(Text::tr("Dropped: %1 not JSON, %2 naming a member twice, %3 with an "
+                          "unknown ack, %4 other replies, %5 by the system for want of "
+                          "buffer")
                      .arg(strays.notJson)
                      .arg(strays.namedTwice)
                      .arg(strays.unknownAck)
@@ -196,20 +216,21 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
 {
     QStringList hints;
     if (strays.noConverters() > 0)
-        hints.append(QStringLiteral("%1 datagrams that no converter sends reached this computer: "
-                                    "another program answers on the converters' port, or a host "
-                                    "sends rubbish")
+        hints.append(Text::tr("%1 datagrams that no converter sends reached this computer: "
+                              "another program answers on the converters' port, or a host "
+                              "sends rubbish")
                          .arg(strays.noConverters()));
     for (const FoundConverter &converter : found) {
         // Asked by --host already, it needs no hint to be.
         if (!inLocalSubnet(list, converter.address) && !byHost)
-            hints.append(QStringLiteral("%1 at %2 lies in no local subnet: it is reached through a "
-                                        "router, which a search by broadcast does not cross; ask "
-                                        "it with --host %2")
-                             .arg(Output::field(converter.uuid), converter.address.toString()));
+            hints.append(Text::tr("%1 at %2 lies in no local subnet: it is reached through a "
+                                  "router, which a search by broadcast does not cross; ask "
+                                  "it with --host %2, or its neighbours too with --sweep %3")
+                             .arg(Output::field(converter.uuid), converter.address.toString(),
+                                 neighbourhood(converter.address)));
     }
     if (found.isEmpty() && strays.noConverters() + strays.otherReplies == 0) {
-        hints.append(QStringLiteral(
+        hints.append(Text::tr(
             "nothing came back at all. The converters answer to the port the search left from "
             "(here %1), and a firewall may drop those replies. Allow them, for nftables: nft "
             "add rule inet filter input udp sport %2 accept; for ufw: ufw allow proto udp from "
@@ -217,9 +238,10 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
                          .arg(client.localPort())
                          .arg(Protocol::converterPort));
         if (!byHost)
-            hints.append(QStringLiteral(
+            hints.append(Text::tr(
                 "converters behind a router do not hear a broadcast: ask them by address with "
-                "--host ADDRESS (lbxctl discover --host 192.168.1.20)"));
+                "--host ADDRESS (lbxctl discover --host 192.168.1.20), or sweep their range with "
+                "--sweep CIDR (lbxctl discover --sweep 192.168.1.0/24)"));
     }
     return hints;
 }
@@ -242,15 +264,16 @@ int run(Session &session)
         count(datagram, list, strays);
     });
     const QList<FoundConverter> found = session.search(session.options.retries);
-    const bool byHost = !session.options.hosts.isEmpty();
+    // Asked by unicast, converters behind a router need no hint to be.
+    const bool byHost = !client.unicastDestinations().isEmpty();
 
     QStringList hints;
     printAdapters(list, hints);
-    printSearch(list, client, byHost);
+    printSearch(list, client, session.options, byHost);
     printAnswers(list, client, byHost, strays, found.size(), hints);
     hints += answerHints(list, client, found, strays, byHost);
-    Output::line(hints.isEmpty() ? QStringLiteral("No hints: every adapter that is up answered.")
-                                 : QStringLiteral("Hints:"));
+    Output::line(hints.isEmpty() ? Text::tr("No hints: every adapter that is up answered.")
+                                 : Text::tr("Hints:"));
     for (const QString &hint : qAsConst(hints))
         Output::line(QStringLiteral("  - ") + hint);
     return Output::finish(found.isEmpty() ? SomeFailed : Succeeded);
@@ -259,5 +282,6 @@ int run(Session &session)
 } // namespace Doctor
 
 const CommandEntry doctorCommand{"doctor",
-    "Says why converters are missing, as far as this computer can tell.", "", Doctor::addOptions,
-    Doctor::run};
+    QT_TRANSLATE_NOOP(
+        "lbxctl", "Says why converters are missing, as far as this computer can tell."),
+    "", Doctor::addOptions, Doctor::run};

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "output.h"
 #include "session.h"
+#include "translation.h"
 
 #include <QCoreApplication>
 
@@ -13,32 +14,36 @@
 
 namespace {
 
-const char *const overview = R"(Usage: lbxctl COMMAND [OPTION...] [TARGET...]
-
-Finds the LBX converters on the network and sets them up.
-
-Commands:
-%s
-A TARGET is a converter's IPv4 address, four decimal numbers without leading
-zeros (192.168.1.20, not 192.168.001.020), or its uuid (found by a search
-first); "ip:ADDRESS" and "uuid:TEXT" say which. Broadcast, multicast and
-network addresses are refused: a command reaches only the converters named.
---all takes every converter that answers a search. "lbxctl help COMMAND" (or
-"lbxctl COMMAND --help") lists a command's options; man lbxctl tells more.
-
-Exit status: 0 when every converter asked has done what was asked (for
-discover: when at least one answered and no reply was lost), 1 when some did
-not, or said it failed; 2 for bad input, before anything is sent; 74 when the
-output (a table, metrics, a roster) could not be written; 130 when interrupted.
-)";
+QString overview(const QString &commands)
+{
+    return Text::tr(
+        "Usage: lbxctl COMMAND [OPTION...] [TARGET...]\n"
+        "\n"
+        "Finds the LBX converters on the network and sets them up.\n"
+        "\n"
+        "Commands:\n"
+        "%1\n"
+        "A TARGET is a converter's IPv4 address, four decimal numbers without leading\n"
+        "zeros (192.168.1.20, not 192.168.001.020), or its uuid (found by a search\n"
+        "first); \"ip:ADDRESS\" and \"uuid:TEXT\" say which. Broadcast, multicast and\n"
+        "network addresses are refused: a command reaches only the converters named.\n"
+        "--all takes every converter that answers a search. \"lbxctl help COMMAND\" (or\n"
+        "\"lbxctl COMMAND --help\") lists a command's options; man lbxctl tells more.\n"
+        "\n"
+        "Exit status: 0 when every converter asked has done what was asked (for\n"
+        "discover: when at least one answered and no reply was lost), 1 when some did\n"
+        "not, or said it failed; 2 for bad input, before anything is sent; 74 when the\n"
+        "output (a table, metrics, a roster) could not be written; 130 when interrupted.\n")
+        .arg(commands);
+}
 
 void printOverview(std::FILE *to)
 {
-    QByteArray list;
+    QString list;
     for (const CommandEntry *command : commandTable)
-        list += QByteArray("  ") + QByteArray(command->name).leftJustified(12) + "  "
-            + wrapped(QString::fromUtf8(command->summary), 16).toUtf8() + '\n';
-    std::fprintf(to, overview, list.constData());
+        list += QStringLiteral("  ") + QString::fromLatin1(command->name).leftJustified(12)
+            + QStringLiteral("  ") + wrapped(Text::tr(command->summary), 16) + QLatin1Char('\n');
+    std::fputs(overview(list).toUtf8().constData(), to);
 }
 
 // The interrupt ends the current wait; the command then says what was sent and
@@ -55,6 +60,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lbxctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LBX_VERSION));
+    installTranslation(app);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString first = arguments.value(0);
     if (arguments.isEmpty()) {
@@ -75,7 +81,7 @@ int main(int argc, char *argv[])
     for (const CommandEntry *command : commandTable) {
         if (arguments.constFirst() != QLatin1String(command->name))
             continue;
-        CommandLine line(arguments.constFirst(), QString::fromUtf8(command->summary),
+        CommandLine line(arguments.constFirst(), Text::tr(command->summary),
             QString::fromUtf8(command->synopsis));
         command->addOptions(line);
         line.process(arguments.mid(1));
@@ -84,6 +90,6 @@ int main(int argc, char *argv[])
         std::signal(SIGINT, onInterrupt);
         return command->run(session);
     }
-    refuse(QStringLiteral("unknown command \"%1\"; see lbxctl --help")
+    refuse(Text::tr("unknown command \"%1\"; see lbxctl --help")
                .arg(Output::escaped(arguments.constFirst())));
 }

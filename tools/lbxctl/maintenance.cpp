@@ -3,15 +3,16 @@
 #include "commands.h"
 #include "send.h"
 #include "session.h"
+#include "translation.h"
 
 namespace {
 
 void addCommonOptions(CommandLine &line, bool changesState)
 {
     line.addExchangeOptions(2,
-        changesState ? QStringLiteral("Asks a silent converter this many more times (default "
-                                      "2), once lbx.info shows it up and still there.")
-                     : QStringLiteral("Asks a silent converter this many more times (default 2)."));
+        changesState ? Text::tr("Asks a silent converter this many more times (default "
+                                "2), once lbx.info shows it up and still there.")
+                     : Text::tr("Asks a silent converter this many more times (default 2)."));
     line.addTargets();
     // An update or a factory reset takes minutes.
     if (changesState)
@@ -58,8 +59,9 @@ int run(Session &session)
 
 } // namespace UploadLog
 
-const CommandEntry uploadLogCommand{"upload-log", "Asks the targets to upload their log.",
-    "TARGET...", UploadLog::addOptions, UploadLog::run};
+const CommandEntry uploadLogCommand{"upload-log",
+    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to upload their log."), "TARGET...",
+    UploadLog::addOptions, UploadLog::run};
 
 namespace Update {
 
@@ -77,23 +79,24 @@ int run(Session &session)
 
 } // namespace Update
 
-const CommandEntry updateCommand{"update", "Asks the targets to look for an application update.",
-    "TARGET...", Update::addOptions, Update::run};
+const CommandEntry updateCommand{"update",
+    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to look for an application update."), "TARGET...",
+    Update::addOptions, Update::run};
 
 namespace Factory {
 
 void addOptions(CommandLine &line)
 {
     line.addOption({QStringLiteral("yes"),
-        QStringLiteral("Confirms the factory reset: the saved configuration and data are lost.")});
+        Text::tr("Confirms the factory reset: the saved configuration and data are lost.")});
     addCommonOptions(line, true);
 }
 
 int run(Session &session)
 {
     if (!session.line.isSet(QStringLiteral("yes")))
-        refuse(QStringLiteral("factory returns converters to factory settings and loses their "
-                              "configuration and data: add --yes to go ahead"));
+        refuse(Text::tr("factory returns converters to factory settings and loses their "
+                        "configuration and data: add --yes to go ahead"));
     // A converter back at factory settings may be back at its factory address.
     const WaitRule wait{true, factoryJudge};
     return sendToTargets(session,
@@ -104,5 +107,6 @@ int run(Session &session)
 } // namespace Factory
 
 const CommandEntry factoryCommand{"factory",
-    "Returns the targets to factory settings; their configuration and data are lost.",
+    QT_TRANSLATE_NOOP("lbxctl",
+        "Returns the targets to factory settings; their configuration and data are lost."),
     "TARGET... --yes", Factory::addOptions, Factory::run};

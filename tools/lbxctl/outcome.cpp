@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "output.h"
+#include "translation.h"
 
 #include <cmath>
 
@@ -9,7 +10,7 @@ namespace {
 
 QString triesText(int tries)
 {
-    return tries == 1 ? QStringLiteral("1 try") : QStringLiteral("%1 tries").arg(tries);
+    return tries == 1 ? Text::tr("1 try") : Text::tr("%1 tries").arg(tries);
 }
 
 struct OutcomeName
@@ -45,32 +46,31 @@ QString outcomeText(const Answer &answer, const QString &command)
 {
     switch (answer.outcome) {
     case Answer::Outcome::Done:
-        return QStringLiteral("answered");
+        return Text::tr("answered");
     case Answer::Outcome::Failed:
-        return QStringLiteral("failed: ") + Output::escaped(answer.failure);
+        return Text::tr("failed: %1").arg(Output::escaped(answer.failure));
     case Answer::Outcome::AlreadySo:
         if (command == QLatin1String("update"))
-            return QStringLiteral("no answer, but it reports app %1: it took the command")
+            return Text::tr("no answer, but it reports app %1: it took the command")
                 .arg(Output::field(Protocol::appVersionText(answer.reply)));
         if (command == QLatin1String("factory"))
-            return QStringLiteral("no answer, but it reports %1 now: it took the command")
+            return Text::tr("no answer, but it reports %1 now: it took the command")
                 .arg(settingsText(answer.reply));
-        return QStringLiteral("no answer, but it reports %1 as asked")
-            .arg(settingsText(answer.reply));
+        return Text::tr("no answer, but it reports %1 as asked").arg(settingsText(answer.reply));
     case Answer::Outcome::Silent:
-        return QStringLiteral("no answer after %1").arg(triesText(answer.tries));
+        return Text::tr("no answer after %1").arg(triesText(answer.tries));
     case Answer::Outcome::SilentToInfo:
-        return QStringLiteral("no answer after %1, nor to lbx.info: it may have taken the "
-                              "command and be restarting, so it was not sent again")
+        return Text::tr("no answer after %1, nor to lbx.info: it may have taken the "
+                        "command and be restarting, so it was not sent again")
             .arg(triesText(answer.tries));
     case Answer::Outcome::Untold:
-        return QStringLiteral("no answer after %1; it is up, but nothing it reports tells whether "
-                              "it took the command, so it was not sent again")
+        return Text::tr("no answer after %1; it is up, but nothing it reports tells whether "
+                        "it took the command, so it was not sent again")
             .arg(triesText(answer.tries));
     case Answer::Outcome::Pending:
-        return QStringLiteral("sent, no answer yet (interrupted)");
+        return Text::tr("sent, no answer yet (interrupted)");
     case Answer::Outcome::NotSent:
-        return QStringLiteral("not sent (interrupted)");
+        return Text::tr("not sent (interrupted)");
     }
     Q_UNREACHABLE();
 }
@@ -92,9 +92,9 @@ void warnOfDrops(const Client &client, const QString &consequence)
 {
     const qint64 dropped = client.droppedDatagrams();
     if (dropped > 0) {
-        Output::note(QStringLiteral("the system dropped %1 datagrams for want of receive buffer: "
-                                    "%2 (raise net.core.rmem_max, for example sysctl -w "
-                                    "net.core.rmem_max=4194304)")
+        Output::note(Text::tr("the system dropped %1 datagrams for want of receive buffer: "
+                              "%2 (raise net.core.rmem_max, for example sysctl -w "
+                              "net.core.rmem_max=4194304)")
                          .arg(dropped)
                          .arg(consequence));
     }
@@ -178,7 +178,7 @@ void Reporter::confirmed(
     else if (outcome != WaitOutcome::Confirmed)
         fail(SomeFailed);
     if (!json) {
-        line(answer.address, uuidOf(answer.address), result.verdict.text);
+        line(answer.address, uuidOf(answer.address), result.verdict.text.shown());
         return;
     }
     Output::json({
@@ -187,7 +187,7 @@ void Reporter::confirmed(
         {QStringLiteral("command"), command},
         {QStringLiteral("outcome"), QString::fromLatin1(waitOutcomeNames[int(outcome)])},
         {QStringLiteral("ok"), outcome == WaitOutcome::Confirmed},
-        {QStringLiteral("text"), result.verdict.text},
+        {QStringLiteral("text"), result.verdict.text.english()},
         {QStringLiteral("before"), orNull(before)},
         {QStringLiteral("after"), orNull(result.after)},
         {QStringLiteral("seconds"), std::round(result.seconds * 10) / 10},

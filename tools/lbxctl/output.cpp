@@ -1,4 +1,5 @@
 #include "output.h"
+#include "translation.h"
 
 #include <QJsonDocument>
 
@@ -68,6 +69,26 @@ QString field(const QString &text)
     return quote ? QLatin1Char('"') + out + QLatin1Char('"') : out;
 }
 
+int columns(const QString &text)
+{
+    int count = 0;
+    const QVector<uint> characters = text.toUcs4();
+    for (uint c : characters) {
+        const bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf)
+            || (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff)
+            || (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60)
+            || (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
+        count += wide ? 2 : 1;
+    }
+    return count;
+}
+
+QString padded(const QString &text, int width)
+{
+    const QString blanks(qMax(0, qAbs(width) - columns(text)), QLatin1Char(' '));
+    return width < 0 ? blanks + text : text + blanks;
+}
+
 bool line(const QString &text)
 {
     return raw(text.toUtf8() + '\n');
@@ -101,7 +122,7 @@ int finish(int status)
         writeError = errno ? errno : EIO;
     if (!writeError)
         return status;
-    note(QStringLiteral("cannot write the output: %1")
+    note(Text::tr("cannot write the output: %1")
              .arg(QString::fromLocal8Bit(std::strerror(writeError))));
     return status == 130 ? status : 74;
 }

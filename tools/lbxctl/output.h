@@ -16,6 +16,13 @@ QString field(const QString &text);
 // The same escapes without the quotes, for text inside a message.
 QString escaped(const QString &text);
 
+// How many columns a terminal gives the text: two for each East Asian wide
+// character, one for the others.
+int columns(const QString &text);
+// The text padded with blanks to width columns: on the right, or on the left
+// for a negative width.
+QString padded(const QString &text, int width);
+
 // One line on standard output, written at once; false when it could not be
 // written (the failure is remembered).
 bool line(const QString &text);

@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include "output.h"
+#include "translation.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -79,12 +80,12 @@ std::optional<PlanRow> checkedRow(int line, const RowText &text, QString *why)
     if (!text.plugin.isEmpty())
         row.settings.pluginName = text.plugin;
     if (row.uuid.isEmpty())
-        *why = QStringLiteral("no uuid");
+        *why = Text::tr("no uuid");
     else if (!ok || !Protocol::isBaudRate(row.settings.baud))
-        *why = QStringLiteral("unknown baud rate \"%1\" (%2)")
+        *why = Text::tr("unknown baud rate \"%1\" (%2)")
                    .arg(Output::escaped(text.baud), Protocol::baudRatesText());
     else if (!text.plugin.isEmpty() && !Protocol::pluginNames().contains(text.plugin))
-        *why = QStringLiteral("unknown plug-in \"%1\" (%2, or empty to keep the converter's own)")
+        *why = Text::tr("unknown plug-in \"%1\" (%2, or empty to keep the converter's own)")
                    .arg(Output::escaped(text.plugin), knownPluginsText());
     return why->isEmpty() ? std::optional<PlanRow>(row) : std::nullopt;
 }
@@ -97,6 +98,8 @@ public:
     // False once the plan cannot be read further.
     bool readCsv(const CsvRecord &record);
     PlanReading reading;
+    // A roster's converters are counted, not its lines.
+    bool fromRoster = false;
 
 private:
     bool rowFromJson(const QString &text, RowText *row, QString *why) const;
@@ -120,13 +123,13 @@ bool PlanReader::rowFromJson(const QString &text, RowText *row, QString *why) co
     const QJsonValue baud = object.value(QStringLiteral("baud"));
     const QJsonValue plugin = object.value(QStringLiteral("plugin"));
     if (!document.isObject())
-        *why = QStringLiteral("not a JSON object");
+        *why = Text::tr("not a JSON object");
     else if (!uuid.isString() && !uuid.isUndefined())
-        *why = QStringLiteral("the uuid is not text");
+        *why = Text::tr("the uuid is not text");
     else if (!baud.isDouble() && !baud.isString() && !baud.isUndefined())
-        *why = QStringLiteral("the baud rate is neither a number nor text");
+        *why = Text::tr("the baud rate is neither a number nor text");
     else if (!plugin.isString() && !plugin.isNull() && !plugin.isUndefined())
-        *why = QStringLiteral("the plug-in is not text");
+        *why = Text::tr("the plug-in is not text");
     *row = {uuid.toString(), baud.isDouble() ? QString::number(baud.toDouble()) : baud.toString(),
         plugin.toString()};
     return why->isEmpty();
@@ -136,7 +139,7 @@ bool PlanReader::rowFromCsv(const CsvRecord &record, RowText *row, QString *why)
 {
     const QStringList &fields = record.fields;
     if (!record.closed) {
-        *why = QStringLiteral("a quote is not closed");
+        *why = Text::tr("a quote is not closed");
         return false;
     }
     if (headerRead) {
@@ -154,7 +157,7 @@ bool PlanReader::rowFromCsv(const CsvRecord &record, RowText *row, QString *why)
     }
     headerRead = true;
     if (uuidColumn < 0 || baudColumn < 0 || pluginColumn < 0) {
-        *why = QStringLiteral("the header must name the columns uuid, baud and plugin");
+        *why = Text::tr("the header must name the columns uuid, baud and plugin");
         // Without them the rest cannot be read.
         unreadable = true;
     }
@@ -165,10 +168,11 @@ void PlanReader::add(const PlanRow &row)
 {
     const auto twice = lineOfUuid.constFind(row.uuid);
     if (twice != lineOfUuid.constEnd()) {
-        reading.errors.append(QStringLiteral("line %1: the uuid \"%2\" is also on line %3")
-                                  .arg(row.line)
-                                  .arg(Output::escaped(row.uuid))
-                                  .arg(*twice));
+        const QString text = fromRoster
+            ? Text::tr("converter %1: the uuid \"%2\" is also that of converter %3")
+            : Text::tr("line %1: the uuid \"%2\" is also on line %3");
+        reading.errors.append(text.arg(
+            QString::number(row.line), Output::escaped(row.uuid), QString::number(*twice)));
         return;
     }
     lineOfUuid.insert(row.uuid, row.line);
@@ -182,7 +186,8 @@ void PlanReader::read(int line, bool complete, const RowText &row, QString why)
             add(*checked);
     }
     if (!why.isEmpty())
-        reading.errors.append(QStringLiteral("line %1: %2").arg(line).arg(why));
+        reading.errors.append((fromRoster ? Text::tr("converter %1: %2") : Text::tr("line %1: %2"))
+                                  .arg(QString::number(line), why));
 }
 
 void PlanReader::readJson(int line, const QString &text)
@@ -211,6 +216,7 @@ namespace {
 PlanReading readRosterPlan(const QJsonArray &converters)
 {
     PlanReader reader;
+    reader.fromRoster = true;
     for (int i = 0; i < converters.size(); ++i) {
         const QJsonObject converter = converters.at(i).toObject();
         QJsonObject row{{QStringLiteral("uuid"), converter.value(QLatin1String("uuid"))},
@@ -219,11 +225,6 @@ PlanReading readRosterPlan(const QJsonArray &converters)
         if (!converters.at(i).isObject())
             row = {};
         reader.readJson(i + 1, QString::fromUtf8(QJsonDocument(row).toJson()));
-    }
-    for (QString &error : reader.reading.errors) {
-        error.replace(0, 4, QStringLiteral("converter"));
-        error.replace(
-            QStringLiteral("is also on line"), QStringLiteral("is also that of converter"));
     }
     return reader.reading;
 }

@@ -1,4 +1,5 @@
 #include "roster.h"
+#include "translation.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -23,14 +24,13 @@ QJsonArray adapterList()
     return list;
 }
 
-Roster rosterOf(const QList<FoundConverter> &found, const QList<QHostAddress> &searched)
+Roster rosterOf(const QList<FoundConverter> &found, const QStringList &searched)
 {
     Roster roster;
     roster.saved = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     roster.computer = QHostInfo::localHostName();
     roster.adapters = adapterList();
-    for (const QHostAddress &to : searched)
-        roster.searched.append(to.toString());
+    roster.searched = QJsonArray::fromStringList(searched);
     for (const FoundConverter &converter : found)
         roster.converters.append(converter.record);
     return roster;
@@ -48,7 +48,7 @@ bool saveRoster(const Roster &roster, const QString &path, QString *error)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(object).toJson()) < 0
         || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        *error = Text::tr("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     return true;
@@ -58,14 +58,14 @@ bool loadRoster(const QString &path, Roster *roster, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        *error = Text::tr("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
     QJsonParseError parse{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
     const QJsonValue converters = document.object().value(QStringLiteral("converters"));
     if (!document.isObject() || !converters.isArray()) {
-        *error = QStringLiteral("%1 is not a roster saved by lbxctl discover --save").arg(path);
+        *error = Text::tr("%1 is not a roster saved by lbxctl discover --save").arg(path);
         return false;
     }
     const QJsonObject object = document.object();
@@ -80,8 +80,8 @@ bool loadRoster(const QString &path, Roster *roster, QString *error)
         const QJsonObject object = record.toObject();
         const auto converter = qMakePair(Protocol::uuidText(object), Protocol::ipText(object));
         if (!record.isObject() || listed.contains(converter)) {
-            *error = QStringLiteral("%1 lists a converter twice, or one that is not an object: "
-                                    "it is no roster lbxctl discover --save wrote")
+            *error = Text::tr("%1 lists a converter twice, or one that is not an object: "
+                              "it is no roster lbxctl discover --save wrote")
                          .arg(path);
             return false;
         }
@@ -89,8 +89,8 @@ bool loadRoster(const QString &path, Roster *roster, QString *error)
         roster->converters.append(object);
     }
     if (roster->converters.isEmpty()) {
-        *error = QStringLiteral("%1 lists no converter: a check against it would say a dead "
-                                "site is healthy")
+        *error = Text::tr("%1 lists no converter: a check against it would say a dead "
+                          "site is healthy")
                      .arg(path);
         return false;
     }

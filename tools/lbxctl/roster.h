@@ -16,12 +16,12 @@ struct Roster
     QString saved; // ISO 8601, UTC
     QString computer;
     QJsonArray adapters;
-    QJsonArray searched; // where the search went
+    QJsonArray searched; // where the search went: addresses, and ranges swept
     QList<QJsonObject> converters;
 };
 
 // The roster of a search that has just been made.
-Roster rosterOf(const QList<FoundConverter> &found, const QList<QHostAddress> &searched);
+Roster rosterOf(const QList<FoundConverter> &found, const QStringList &searched);
 
 // Written whole or not at all; false with the reason otherwise.
 bool saveRoster(const Roster &roster, const QString &path, QString *error);

@@ -1,6 +1,7 @@
 #include "rostercheck.h"
 
 #include "output.h"
+#include "translation.h"
 
 #include <QVector>
 
@@ -32,8 +33,9 @@ Finding compared(const QString &uuid, const QJsonObject &before, const QJsonObje
         changes.insert(QLatin1String(member.name),
             QJsonObject{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}});
     }
+    const QString detail = changed.join(QStringLiteral(", "));
     return {changed.isEmpty() ? QStringLiteral("ok") : QStringLiteral("changed"), uuid,
-        Protocol::ipText(now), changed.join(QStringLiteral(", ")), changes, now};
+        Protocol::ipText(now), detail, detail, changes, now};
 }
 
 // The converter found for a roster entry: one with its uuid not yet taken,
@@ -54,19 +56,32 @@ int matchFor(
 
 // Why a finding is a duplicate: its uuid answered from another address too,
 // or its address answered as another uuid too; empty when neither.
-QString duplication(const Finding &finding, const QList<FoundConverter> &found)
+QList<Phrase> duplication(const Finding &finding, const QList<FoundConverter> &found)
 {
-    QStringList why;
+    QList<Phrase> why;
     for (const FoundConverter &converter : found) {
         if (converter.uuid == finding.uuid && Protocol::ipText(converter.record) != finding.ip)
-            why.append(QStringLiteral("uuid also at %1").arg(converter.address.toString()));
+            why.append(Phrase(QT_TRANSLATE_NOOP("lbxctl", "uuid also at %1"))
+                           .arg(converter.address.toString()));
     }
     for (const FoundConverter &converter : found) {
         if (Protocol::ipText(converter.record) == finding.ip && converter.uuid != finding.uuid)
-            why.append(
-                QStringLiteral("address also answers as %1").arg(Output::field(converter.uuid)));
+            why.append(Phrase(QT_TRANSLATE_NOOP("lbxctl", "address also answers as %1"))
+                           .arg(Output::field(converter.uuid)));
     }
-    return why.join(QStringLiteral(", "));
+    return why;
+}
+
+void describe(Finding &finding, const QList<Phrase> &phrases)
+{
+    QStringList english;
+    QStringList shown;
+    for (const Phrase &phrase : phrases) {
+        english.append(phrase.english());
+        shown.append(phrase.shown());
+    }
+    finding.detail = english.join(QStringLiteral(", "));
+    finding.shownDetail = shown.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -80,24 +95,30 @@ QList<Finding> compareWithRoster(
         const int at = matchFor(before, found, matched);
         if (at < 0) {
             findings.append({QStringLiteral("missing"), Protocol::uuidText(before),
-                Protocol::ipText(before), QStringLiteral("in the roster, did not answer"), {}, {}});
+                Protocol::ipText(before), {}, {}, {}, {}});
+            describe(findings.last(),
+                {Phrase(QT_TRANSLATE_NOOP("lbxctl", "in the roster, did not answer"))});
             continue;
         }
         matched[at] = true;
         findings.append(compared(Protocol::uuidText(before), before, found.at(at).record));
     }
     for (int i = 0; i < found.size(); ++i) {
-        if (!matched.at(i))
-            findings.append({withRoster ? QStringLiteral("new") : QStringLiteral("ok"),
-                found.at(i).uuid, Protocol::ipText(found.at(i).record),
-                withRoster ? QStringLiteral("answered, not in the roster") : QString(), {},
-                found.at(i).record});
+        if (matched.at(i))
+            continue;
+        findings.append(
+            {withRoster ? QStringLiteral("new") : QStringLiteral("ok"), found.at(i).uuid,
+                Protocol::ipText(found.at(i).record), {}, {}, {}, found.at(i).record});
+        if (withRoster)
+            describe(findings.last(),
+                {Phrase(QT_TRANSLATE_NOOP("lbxctl", "answered, not in the roster"))});
     }
     for (Finding &finding : findings) {
-        const QString why = finding.record.isEmpty() ? QString() : duplication(finding, found);
+        const QList<Phrase> why
+            = finding.record.isEmpty() ? QList<Phrase>() : duplication(finding, found);
         if (!why.isEmpty()) {
             finding.kind = QStringLiteral("duplicate");
-            finding.detail = why;
+            describe(finding, why);
         }
     }
     return findings;

@@ -32,7 +32,8 @@ struct Finding
     QString kind; // missing, new, changed, duplicate, ok
     QString uuid;
     QString ip;
-    QString detail;
+    QString detail; // in English, as JSON carries it
+    QString shownDetail; // the same in the user's language
     QJsonObject changes; // by member: {"from": ..., "to": ...}
     QJsonObject record; // what the converter reports now; empty when missing
 };

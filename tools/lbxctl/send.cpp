@@ -3,6 +3,7 @@
 #include "outcome.h"
 #include "output.h"
 #include "session.h"
+#include "translation.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ int sendToTargets(Session &session, const Delivery &delivery)
     if (!resolution.refusal.isEmpty())
         refuse(resolution.refusal);
     if (delivery.targets.all && found.isEmpty()) {
-        Output::note(QStringLiteral("no converter answered the search; nothing was sent"));
+        Output::note(Text::tr("no converter answered the search; nothing was sent"));
         return Output::finish(SomeFailed);
     }
 
@@ -123,6 +124,6 @@ int sendToTargets(Session &session, const Delivery &delivery)
             reporter.answered(answer);
         });
     }
-    warnOfDrops(client, QStringLiteral("answers may be missing"));
+    warnOfDrops(client, Text::tr("answers may be missing"));
     return Output::finish(reporter.status());
 }

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "output.h"
+#include "translation.h"
 
 #include <cstdlib>
 
@@ -28,7 +29,7 @@ QList<FoundConverter> Session::search(int repeats, OnInterrupt onInterrupt)
 {
     const QList<FoundConverter> found = client().discover(repeats);
     if (Client::interrupted() && onInterrupt == OnInterrupt::Stop) {
-        Output::note(QStringLiteral("interrupted during the search; nothing was sent"));
+        Output::note(Text::tr("interrupted during the search; nothing was sent"));
         std::exit(Output::finish(Interrupted));
     }
     return found;

@@ -4,6 +4,7 @@
 #include "output.h"
 #include "send.h"
 #include "session.h"
+#include "translation.h"
 
 namespace {
 
@@ -20,18 +21,18 @@ QString pluginNamesText()
 Protocol::Settings settingsFrom(const CommandLine &line)
 {
     if (!line.isSet(QStringLiteral("baud")))
-        refuse(QStringLiteral("set needs --baud"));
+        refuse(Text::tr("set needs --baud"));
     Protocol::Settings settings;
     bool ok = false;
     const QString baudText = line.value(QStringLiteral("baud"));
     settings.baud = baudText.toInt(&ok);
     if (!ok || !Protocol::isBaudRate(settings.baud))
-        refuse(QStringLiteral("unknown baud rate \"%1\": a converter takes %2")
+        refuse(Text::tr("unknown baud rate \"%1\": a converter takes %2")
                    .arg(Output::escaped(baudText), Protocol::baudRatesText()));
     if (line.isSet(QStringLiteral("plugin")))
         settings.pluginName = line.value(QStringLiteral("plugin"));
     if (settings.pluginName && !Protocol::pluginNames().contains(*settings.pluginName))
-        refuse(QStringLiteral("unknown plug-in \"%1\": a converter takes %2")
+        refuse(Text::tr("unknown plug-in \"%1\": a converter takes %2")
                    .arg(Output::escaped(*settings.pluginName), pluginNamesText()));
     return settings;
 }
@@ -43,14 +44,14 @@ namespace Set {
 void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(2,
-        QStringLiteral("Asks a silent converter this many more times (default 2); it is set "
-                       "again only when lbx.info shows it up and not set."));
+        Text::tr("Asks a silent converter this many more times (default 2); it is set "
+                 "again only when lbx.info shows it up and not set."));
     line.addTargets();
     line.addOption({QStringLiteral("baud"),
-        QStringLiteral("Baud rate: %1.").arg(Protocol::baudRatesText()), QStringLiteral("N")});
+        Text::tr("Baud rate: %1.").arg(Protocol::baudRatesText()), QStringLiteral("N")});
     line.addOption({QStringLiteral("plugin"),
-        QStringLiteral("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
-                       "converter keeps its own.")
+        Text::tr("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
+                 "converter keeps its own.")
             .arg(pluginNamesText()),
         QStringLiteral("NAME")});
     // A converter restarts after a setting; half a minute is usual.
@@ -73,5 +74,6 @@ int run(Session &session)
 
 } // namespace Set
 
-const CommandEntry setCommand{"set", "Sets baud rate and protocol plug-in of the targets.",
+const CommandEntry setCommand{"set",
+    QT_TRANSLATE_NOOP("lbxctl", "Sets baud rate and protocol plug-in of the targets."),
     "TARGET... --baud N [--plugin NAME]", Set::addOptions, Set::run};

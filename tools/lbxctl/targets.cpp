@@ -2,27 +2,11 @@
 
 #include "commandline.h"
 #include "output.h"
+#include "translation.h"
 
 #include <QRegularExpression>
 
 #include <algorithm>
-
-namespace {
-
-// Broadcast and network addresses of this computer's adapters: a subnet's
-// broadcast reaches every converter on it.
-bool isLocalSubnetEdge(quint32 address)
-{
-    const QList<AdapterAddress> addresses = adapterAddresses();
-    return std::any_of(addresses.cbegin(), addresses.cend(), [&](const AdapterAddress &adapter) {
-        const quint32 mask = adapter.entry.netmask().toIPv4Address();
-        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
-        return adapter.entry.prefixLength() < 31
-            && (address == network || address == (network | ~mask));
-    });
-}
-
-} // namespace
 
 QHostAddress unicastAddress(const QString &text, QString *error)
 {
@@ -35,21 +19,21 @@ QHostAddress unicastAddress(const QString &text, QString *error)
     for (int octet = 1; match.hasMatch() && octet <= 4; ++octet) {
         const uint value = match.captured(octet).toUInt();
         if (value > 255) {
-            *error = QStringLiteral("\"%1\" is not an IPv4 address").arg(Output::escaped(text));
+            *error = Text::tr("\"%1\" is not an IPv4 address").arg(Output::escaped(text));
             return {};
         }
         address = address << 8 | value;
     }
     if (!match.hasMatch()) {
-        *error = QStringLiteral("\"%1\" is not an IPv4 address of four decimal numbers without "
-                                "leading zeros")
+        *error = Text::tr("\"%1\" is not an IPv4 address of four decimal numbers without "
+                          "leading zeros")
                      .arg(Output::escaped(text));
         return {};
     }
     const quint32 first = address >> 24;
-    if (first == 0 || first >= 224 || isLocalSubnetEdge(address)) {
-        *error = QStringLiteral("%1 is not one converter's address (a broadcast, multicast, "
-                                "network or reserved address reaches many or none)")
+    if (first == 0 || first >= 224 || localSubnetEdges().contains(address)) {
+        *error = Text::tr("%1 is not one converter's address (a broadcast, multicast, "
+                          "network or reserved address reaches many or none)")
                      .arg(text);
         return {};
     }
@@ -70,14 +54,13 @@ Target parseTarget(const QString &text)
     } else if (numbersAndDots.match(text).hasMatch()) {
         target.address = unicastAddress(text, &error);
         if (!error.isEmpty())
-            error
-                += QStringLiteral("; for a converter whose uuid this is, write uuid:%1").arg(text);
+            error += Text::tr("; for a converter whose uuid this is, write uuid:%1").arg(text);
     } else {
         target.byUuid = true;
         target.uuid = text;
     }
     if (target.byUuid && target.uuid.isEmpty())
-        error = QStringLiteral("\"%1\" names no converter: a uuid target is not empty")
+        error = Text::tr("\"%1\" names no converter: a uuid target is not empty")
                     .arg(Output::escaped(text));
     if (!error.isEmpty())
         refuse(error);
@@ -99,8 +82,7 @@ TargetSet targetsOf(const CommandLine &line)
     for (const QString &text : texts)
         targets.named.append(parseTarget(text));
     if (targets.named.isEmpty() && !targets.all)
-        refuse(
-            QStringLiteral("%1 needs a target (an address or a uuid) or --all").arg(line.command));
+        refuse(Text::tr("%1 needs a target (an address or a uuid) or --all").arg(line.command));
     return targets;
 }
 
@@ -121,13 +103,12 @@ Resolution resolve(const TargetSet &targets, const QList<FoundConverter> &found)
         }
         if (at.isEmpty())
             return {{},
-                QStringLiteral(
-                    "no converter with the uuid \"%1\" answered the search; nothing was sent")
+                Text::tr("no converter with the uuid \"%1\" answered the search; nothing was sent")
                     .arg(Output::escaped(target.uuid))};
         if (at.size() > 1)
             return {{},
-                QStringLiteral("the uuid \"%1\" answered from %2: name the converter meant by "
-                               "its address (ip:%3); nothing was sent")
+                Text::tr("the uuid \"%1\" answered from %2: name the converter meant by "
+                         "its address (ip:%3); nothing was sent")
                     .arg(Output::escaped(target.uuid), at.join(QStringLiteral(", ")),
                         at.constFirst())};
     }

@@ -1,0 +1,52 @@
+#ifndef LBXCTL_TRANSLATION_H
+#define LBXCTL_TRANSLATION_H
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+// What lbxctl says to people, in the language they read: Text::tr("...").
+// What machines read (JSON, CSV, OpenMetrics, plans, exit statuses) is never
+// translated. The sources are tools/lbxctl/translations/*.ts.
+class Text
+{
+    Q_DECLARE_TR_FUNCTIONS(lbxctl)
+};
+
+// A text with its arguments, in English where machines read it (JSON) and in
+// the user's language where people do (a table). The source is marked for
+// the translators: Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1")).
+class Phrase
+{
+public:
+    Phrase() = default;
+    explicit Phrase(const char *source)
+        : source(source)
+    {
+    }
+
+    Phrase arg(const QString &text) const;
+    Phrase arg(const Phrase &inner) const;
+    Phrase arg(qint64 number) const { return arg(QString::number(number)); }
+
+    QString english() const;
+    QString shown() const;
+    bool isEmpty() const { return source == nullptr; }
+
+private:
+    const char *source = nullptr;
+    QStringList englishArgs;
+    QStringList shownArgs;
+};
+
+// The languages of the messages a user asked for, most wanted first, from
+// LC_ALL, LC_MESSAGES, LANG and LANGUAGE as GNU programs read them: LANGUAGE
+// lists them unless the locale is C or POSIX; otherwise the locale names one.
+QStringList messageLanguages(const QByteArray &lcAll, const QByteArray &lcMessages,
+    const QByteArray &lang, const QByteArray &language);
+
+// Loads the translation of the first language wanted that lbxctl has (none
+// for English, the language of its sources).
+void installTranslation(QCoreApplication &app);
+
+#endif // LBXCTL_TRANSLATION_H
