@@ -1,7 +1,9 @@
 // What lbxctl decides before it sends anything, and what it makes of the
-// answers: which addresses a sweep asks, what a plan asks of each converter,
-// and what changed since a roster was saved. No sockets.
+// answers: which addresses a sweep asks, when a search is made again, what
+// doctor makes of an adapter on Linux and on Windows, what a plan asks of
+// each converter, and what changed since a roster was saved. No sockets.
 
+#include "adapter.h"
 #include "addressrange.h"
 #include "plan.h"
 #include "rostercheck.h"
@@ -39,6 +41,12 @@ class DecisionsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void searchMadeAgain_data();
+    void searchMadeAgain();
+    void adaptersAsDoctorSeesThem_data();
+    void adaptersAsDoctorSeesThem();
+    void hintsForEachSystem_data();
+    void hintsForEachSystem();
     void languageOfTheMessages_data();
     void languageOfTheMessages();
     void sweptAddresses_data();
@@ -48,6 +56,137 @@ private slots:
     void siteAgainstItsRoster_data();
     void siteAgainstItsRoster();
 };
+
+void DecisionsTest::searchMadeAgain_data()
+{
+    QTest::addColumn<qint64>("dropsBefore");
+    QTest::addColumn<qint64>("dropsAfter");
+    QTest::addColumn<bool>("foundMore");
+    QTest::addColumn<int>("extraSoFar");
+    QTest::addColumn<bool>("repeating");
+    QTest::addColumn<int>("repeat"); // 0 no, 1 lost answers, 2 drops unknown
+    QTest::newRow("nothing lost") << qint64(5) << qint64(5) << true << 0 << false << 0;
+    QTest::newRow("lost answers, found more") << qint64(5) << qint64(9) << true << 0 << false << 1;
+    QTest::newRow("lost answers, found no more")
+        << qint64(5) << qint64(9) << false << 0 << false << 0;
+    QTest::newRow("lost answers a fourth time")
+        << qint64(5) << qint64(9) << true << 3 << false << 0;
+    QTest::newRow("drops not told: once more")
+        << qint64(-1) << qint64(-1) << true << 0 << false << 2;
+    QTest::newRow("drops not told, searched again already")
+        << qint64(-1) << qint64(-1) << false << 1 << true << 0;
+    QTest::newRow("drops not told, --retries searches again anyway")
+        << qint64(-1) << qint64(-1) << false << 0 << true << 0;
+}
+
+void DecisionsTest::searchMadeAgain()
+{
+    QFETCH(qint64, dropsBefore);
+    QFETCH(qint64, dropsAfter);
+    QFETCH(bool, foundMore);
+    QFETCH(int, extraSoFar);
+    QFETCH(bool, repeating);
+    QTEST(int(repeatAfterRound({dropsBefore, dropsAfter, foundMore, extraSoFar, repeating})),
+        "repeat");
+}
+
+void DecisionsTest::adaptersAsDoctorSeesThem_data()
+{
+    QTest::addColumn<int>("system"); // 0 Linux, 1 Windows
+    QTest::addColumn<QStringList>("adapter"); // name, friendly name, description
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("seen"); // label: looks
+    const int ethernet = QNetworkInterface::Ethernet;
+    const int virtualType = QNetworkInterface::Virtual;
+    QTest::newRow("Linux cable") << 0 << QStringList{"eth0", "eth0", ""} << ethernet << "eth0: ";
+    QTest::newRow("Linux WireGuard")
+        << 0 << QStringList{"wg0", "wg0", ""} << ethernet << "wg0: a VPN";
+    QTest::newRow("Linux container bridge")
+        << 0 << QStringList{"docker0", "docker0", ""} << ethernet << "docker0: virtual";
+    QTest::newRow("Windows cable")
+        << 1 << QStringList{"ethernet_32769", "Ethernet 2", "Intel(R) Ethernet Connection I219-LM"}
+        << ethernet << "ethernet_32769 (Ethernet 2): ";
+    QTest::newRow("Windows Hyper-V switch")
+        << 1
+        << QStringList{"ethernet_32770", "vEthernet (Default Switch)",
+               "Hyper-V Virtual Ethernet Adapter"}
+        << ethernet << "ethernet_32770 (vEthernet (Default Switch)): virtual";
+    QTest::newRow("Windows VirtualBox host-only")
+        << 1 << QStringList{"ethernet_32771", "Ethernet 3", "VirtualBox Host-Only Ethernet Adapter"}
+        << ethernet << "ethernet_32771 (Ethernet 3): virtual";
+    QTest::newRow("Windows OpenVPN")
+        << 1 << QStringList{"ethernet_32772", "OpenVPN TAP", "TAP-Windows Adapter V9"} << ethernet
+        << "ethernet_32772 (OpenVPN TAP): a VPN";
+    QTest::newRow("Windows AnyConnect")
+        << 1
+        << QStringList{"ethernet_32773", "Ethernet 4",
+               "Cisco AnyConnect Secure Mobility Client Virtual Miniport Adapter for Windows x64"}
+        << ethernet << "ethernet_32773 (Ethernet 4): a VPN";
+    QTest::newRow("Windows dial-up") << 1 << QStringList{"ppp_32768", "Dial-up", "WAN Miniport"}
+                                     << int(QNetworkInterface::Ppp) << "ppp_32768 (Dial-up): a VPN";
+    QTest::newRow("Windows virtual by type")
+        << 1 << QStringList{"ethernet_32774", "Ethernet 5", "Some Adapter"} << virtualType
+        << "ethernet_32774 (Ethernet 5): virtual";
+    // Linux rules do not read Windows names, nor the other way round.
+    QTest::newRow("a Windows name on Linux")
+        << 0 << QStringList{"tap_32768", "tap_32768", ""} << ethernet << "tap_32768: a VPN";
+    QTest::newRow("a Linux-like name on Windows")
+        << 1 << QStringList{"tunnel_32512", "tun", "Microsoft Kernel Debug Network Adapter"}
+        << ethernet << "tunnel_32512 (tun): ";
+}
+
+void DecisionsTest::adaptersAsDoctorSeesThem()
+{
+    QFETCH(int, system);
+    QFETCH(QStringList, adapter);
+    QFETCH(int, type);
+    const AdapterFacts facts{
+        adapter[0], adapter[1], adapter[2], QNetworkInterface::InterfaceType(type), false};
+    const System on = system == 0 ? System::Linux : System::Windows;
+    QTEST(adapterLabel(facts) + QStringLiteral(": ")
+            + adapterLooks(facts, on).join(QStringLiteral(", ")),
+        "seen");
+    // --interface takes the name, or the friendly name in any case.
+    QVERIFY(namesAdapter(adapter[0], adapter[0], adapter[1]));
+    QVERIFY(namesAdapter(adapter[1].toUpper(), adapter[0], adapter[1]));
+    QVERIFY(!namesAdapter(adapter[0] + QLatin1Char('x'), adapter[0], adapter[1]));
+}
+
+void DecisionsTest::hintsForEachSystem_data()
+{
+    QTest::addColumn<int>("system");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("never");
+    QTest::newRow("Linux") << 0
+                           << QStringList{"nft add rule inet filter input udp sport 12166 accept",
+                                  "ufw allow proto udp from any port 12166", "(here 40001)",
+                                  "bring it up (ip link set eth0 up)"}
+                           << QStringList{"netsh", "Windows"};
+    QTest::newRow("Windows") << 1
+                             << QStringList{"Windows Defender Firewall", "\"Allow\"",
+                                    "netsh advfirewall firewall add rule", "protocol=UDP",
+                                    "program=\"%ProgramFiles%\\LBXConfig\\bin\\lbxctl.exe\"",
+                                    "(here 40001)", "from port 12166",
+                                    "ethernet_32769 (Ethernet 2)", "ncpa.cpl"}
+                             << QStringList{"nft ", "ufw", "ip link"};
+}
+
+void DecisionsTest::hintsForEachSystem()
+{
+    QFETCH(int, system);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, never);
+    const System on = system == 0 ? System::Linux : System::Windows;
+    const AdapterFacts adapter = system == 0
+        ? AdapterFacts{"eth0", "eth0", {}, QNetworkInterface::Ethernet, false}
+        : AdapterFacts{"ethernet_32769", "Ethernet 2", {}, QNetworkInterface::Ethernet, false};
+    const QString hints
+        = firewallHint(on, 40001) + QLatin1Char('\n') + downHint(on, adapter, "10.0.0.5");
+    for (const QString &text : says)
+        QVERIFY2(hints.contains(text), qPrintable(text + QStringLiteral(" in ") + hints));
+    for (const QString &text : never)
+        QVERIFY2(!hints.contains(text), qPrintable(text + QStringLiteral(" in ") + hints));
+}
 
 void DecisionsTest::languageOfTheMessages_data()
 {

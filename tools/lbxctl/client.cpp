@@ -1,5 +1,16 @@
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+// winsock2.h before iphlpapi.h, and before anything that brings in windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <iphlpapi.h>
+// clang-format on
+#endif
+
 #include "client.h"
 
+#include "adapter.h"
 #include "sweep.h"
 #include "translation.h"
 
@@ -26,9 +37,6 @@ constexpr int waitSliceMs = 50;
 // A search's answers have died down after this long without a new converter.
 constexpr int quietMs = 50;
 
-// A search that lost replies to a full buffer is repeated at most this often.
-constexpr int maxExtraSearches = 3;
-
 } // namespace
 
 QList<AdapterAddress> adapterAddresses()
@@ -51,7 +59,9 @@ QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddres
     const QList<AdapterAddress> addresses = adapterAddresses();
     for (const AdapterAddress &address : addresses) {
         const auto flags = address.interface.flags();
-        if ((!interfaceName.isEmpty() && address.interface.name() != interfaceName)
+        if ((!interfaceName.isEmpty()
+                && !namesAdapter(
+                    interfaceName, address.interface.name(), address.interface.humanReadableName()))
             || !(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)
             || address.entry.broadcast().isNull() || address.entry.prefixLength() >= 31)
             continue; // a /31 or /32 has no broadcast address (RFC 3021)
@@ -245,7 +255,10 @@ QList<FoundConverter> Client::discover(int repeats)
         else
             Sweep(*this, unicast, options.sweepRate, options.timeoutMs, mostUnanswered())
                 .run(handle);
-        if (kernelDrops() > dropsBefore && found.size() > foundBefore && extra < maxExtraSearches) {
+        const Repeat repeat = repeatAfterRound(
+            {dropsBefore, kernelDrops(), found.size() > foundBefore, extra, rounds > 1});
+        if (repeat != Repeat::No) {
+            repeatedForUnknownDrops = repeatedForUnknownDrops || repeat == Repeat::DropsUnknown;
             ++extra;
             ++rounds;
         }
@@ -467,6 +480,27 @@ qint64 Client::droppedDatagrams() const
     return now < 0 || dropsAtOpen < 0 ? -1 : now - dropsAtOpen;
 }
 
+Repeat repeatAfterRound(const RoundFacts &round)
+{
+    if (round.dropsBefore < 0 || round.dropsAfter < 0)
+        return round.extraSoFar == 0 && !round.repeating ? Repeat::DropsUnknown : Repeat::No;
+    if (round.dropsAfter > round.dropsBefore && round.foundMore
+        && round.extraSoFar < maxExtraSearches)
+        return Repeat::LostAnswers;
+    return Repeat::No;
+}
+
+#ifdef Q_OS_WIN
+// Windows counts the datagrams it discarded for the whole system, not for one
+// socket: a rise during a search stands for answers lost here.
+qint64 Client::kernelDrops() const
+{
+    MIB_UDPSTATS statistics{};
+    if (GetUdpStatisticsEx(&statistics, AF_INET) != NO_ERROR)
+        return -1;
+    return qint64(statistics.dwInErrors);
+}
+#else
 // Linux counts each UDP socket's drops in the last column of /proc/net/udp,
 // where the socket is found by its local port.
 qint64 Client::kernelDrops() const
@@ -487,3 +521,4 @@ qint64 Client::kernelDrops() const
     }
     return -1;
 }
+#endif

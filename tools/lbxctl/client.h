@@ -140,8 +140,12 @@ public:
     qint64 sentCount() const { return sent; }
 
     // Datagrams the system dropped on this socket for want of buffer space since
-    // it was opened; -1 where the system does not tell.
+    // it was opened (on Windows, datagrams the system discarded meanwhile); -1
+    // where the system does not tell.
     qint64 droppedDatagrams() const;
+    // Whether a search was made once more because the system does not tell
+    // whether it dropped answers.
+    bool searchRepeatedForUnknownDrops() const { return repeatedForUnknownDrops; }
 
     // Set from a SIGINT handler: every wait ends soon after.
     static void interrupt();
@@ -160,9 +164,29 @@ private:
     QList<QHostAddress> destinations;
     QList<QHostAddress> unicast;
     qint64 dropsAtOpen = -1;
+    bool repeatedForUnknownDrops = false;
     qint64 sent = 0;
     std::function<void(const QNetworkDatagram &)> tap;
 };
+
+// A search that lost answers to a full buffer is repeated at most this often.
+constexpr int maxExtraSearches = 3;
+
+// What one round of a search tells of whether to search again.
+struct RoundFacts
+{
+    qint64 dropsBefore; // the system's drop count; -1 where it does not tell
+    qint64 dropsAfter;
+    bool foundMore; // the round found converters the rounds before it had not
+    int extraSoFar; // rounds added already
+    bool repeating; // more rounds were asked for anyway
+};
+enum class Repeat {
+    No,
+    LostAnswers, // the buffer overflowed and the round still found more
+    DropsUnknown, // the system does not count its drops: once, to be safe
+};
+Repeat repeatAfterRound(const RoundFacts &round);
 
 // Each IPv4 address of this computer's adapters, up or down, with its adapter.
 struct AdapterAddress

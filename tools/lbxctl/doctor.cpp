@@ -2,6 +2,7 @@
 // Lists the adapters, where the search went, what came back through which
 // adapter, what was dropped and why, and prints a hint for each cause it sees.
 
+#include "adapter.h"
 #include "commands.h"
 #include "output.h"
 #include "session.h"
@@ -17,7 +18,7 @@ namespace {
 
 struct Adapter
 {
-    QString name;
+    AdapterFacts facts;
     QNetworkAddressEntry entry;
     bool up = false;
     bool loopback = false;
@@ -25,43 +26,18 @@ struct Adapter
     int replies = 0;
 };
 
-QStringList looksOf(const QNetworkInterface &interface, const QNetworkAddressEntry &entry)
-{
-    static const char *const virtualNames[] = {"veth", "docker", "br-", "virbr", "vmnet", "vbox",
-        "vEthernet", "lxc", "podman", "cni", "flannel", "dummy"};
-    static const char *const vpnNames[]
-        = {"tun", "tap", "wg", "ppp", "tailscale", "zt", "utun", "ipsec", "nordlynx"};
-    QStringList looks;
-    const QString name = interface.name();
-    for (const char *prefix : vpnNames) {
-        if (name.startsWith(QLatin1String(prefix))) {
-            looks.append(QStringLiteral("a VPN"));
-            break;
-        }
-    }
-    if (interface.type() == QNetworkInterface::Virtual)
-        looks.append(QStringLiteral("virtual"));
-    else {
-        for (const char *prefix : virtualNames) {
-            if (name.startsWith(QLatin1String(prefix))) {
-                looks.append(QStringLiteral("virtual"));
-                break;
-            }
-        }
-    }
-    if (entry.ip().isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16))
-        looks.append(QStringLiteral("link-local"));
-    return looks;
-}
-
 QList<Adapter> adapters()
 {
     QList<Adapter> list;
     const QList<AdapterAddress> addresses = adapterAddresses();
     for (const auto &[interface, entry] : addresses) {
         const auto flags = interface.flags();
-        list.append({interface.name(), entry, bool(flags & QNetworkInterface::IsUp),
-            bool(flags & QNetworkInterface::IsLoopBack), looksOf(interface, entry), 0});
+        AdapterFacts facts{interface.name(), interface.humanReadableName(),
+            adapterDescription(interface), interface.type(),
+            entry.ip().isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16)};
+        const QStringList looks = adapterLooks(facts, thisSystem());
+        list.append({facts, entry, bool(flags & QNetworkInterface::IsUp),
+            bool(flags & QNetworkInterface::IsLoopBack), looks, 0});
     }
     return list;
 }
@@ -122,21 +98,19 @@ void printAdapters(const QList<Adapter> &list, QStringList &hints)
         notes += adapter.looks;
         Output::line(
             Text::tr("  %1  %2/%3  broadcast %4  %5")
-                .arg(adapter.name, -10)
+                .arg(adapterLabel(adapter.facts), -10)
                 .arg(adapter.entry.ip().toString())
                 .arg(adapter.entry.prefixLength())
                 .arg(adapter.entry.broadcast().isNull() ? QStringLiteral("-")
                                                         : adapter.entry.broadcast().toString(),
                     notes.join(QStringLiteral(", "))));
         if (!adapter.up && !adapter.loopback)
-            hints.append(Text::tr("adapter %1 (%2) is down: no search leaves through it; "
-                                  "bring it up (ip link set %1 up) or plug in its cable")
-                             .arg(adapter.name, adapter.entry.ip().toString()));
+            hints.append(downHint(thisSystem(), adapter.facts, adapter.entry.ip().toString()));
         if (adapter.looks.contains(QStringLiteral("link-local")) && adapter.up)
             hints.append(Text::tr("adapter %1 has only a link-local address (%2): it got "
                                   "no address from DHCP; converters with fixed addresses "
                                   "in another subnet will not be reached by unicast")
-                             .arg(adapter.name, adapter.entry.ip().toString()));
+                             .arg(adapter.facts.name, adapter.entry.ip().toString()));
     }
 }
 
@@ -163,7 +137,7 @@ void printSearch(
         QString through = Text::tr("the adapter of the default route");
         for (const Adapter &adapter : list) {
             if (adapter.entry.broadcast() == to)
-                through = QStringLiteral("adapter ") + adapter.name;
+                through = Text::tr("adapter %1").arg(adapterLabel(adapter.facts));
         }
         if (byHost)
             through = Text::tr("unicast, through whatever route leads there");
@@ -182,7 +156,7 @@ void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
         if (!adapter.up)
             continue;
         Output::line(Text::tr("  through %1 (%2): %3 datagrams")
-                         .arg(adapter.name, adapter.entry.ip().toString())
+                         .arg(adapter.facts.name, adapter.entry.ip().toString())
                          .arg(adapter.replies));
         const bool searched = client.searchDestinations().contains(adapter.entry.broadcast());
         if (searched && adapter.replies == 0 && !adapter.loopback && !byHost)
@@ -190,7 +164,7 @@ void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
                                   "is on that network, they are off, or the network "
                                   "filters broadcasts; a sweep asks each address: "
                                   "--sweep %4")
-                             .arg(adapter.name, adapter.entry.ip().toString())
+                             .arg(adapter.facts.name, adapter.entry.ip().toString())
                              .arg(adapter.entry.prefixLength())
                              .arg(neighbourhood(adapter.entry.ip(), adapter.entry.prefixLength())));
     }
@@ -230,13 +204,7 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
                                  neighbourhood(converter.address)));
     }
     if (found.isEmpty() && strays.noConverters() + strays.otherReplies == 0) {
-        hints.append(Text::tr(
-            "nothing came back at all. The converters answer to the port the search left from "
-            "(here %1), and a firewall may drop those replies. Allow them, for nftables: nft "
-            "add rule inet filter input udp sport %2 accept; for ufw: ufw allow proto udp from "
-            "any port %2")
-                         .arg(client.localPort())
-                         .arg(Protocol::converterPort));
+        hints.append(firewallHint(thisSystem(), client.localPort()));
         if (!byHost)
             hints.append(Text::tr(
                 "converters behind a router do not hear a broadcast: ask them by address with "

@@ -28,6 +28,9 @@ Client &Session::client()
 QList<FoundConverter> Session::search(int repeats, OnInterrupt onInterrupt)
 {
     const QList<FoundConverter> found = client().discover(repeats);
+    if (client().searchRepeatedForUnknownDrops())
+        Output::note(Text::tr("this system does not tell whether it dropped answers, so the "
+                              "search was made twice"));
     if (Client::interrupted() && onInterrupt == OnInterrupt::Stop) {
         Output::note(Text::tr("interrupted during the search; nothing was sent"));
         std::exit(Output::finish(Interrupted));

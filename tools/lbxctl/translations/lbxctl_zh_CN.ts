@@ -751,5 +751,21 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>the uuid &quot;%1&quot; answered from %2: name the converter meant by its address (ip:%3); nothing was sent</source>
         <translation>uuid &quot;%1&quot; 从 %2 应答：请用地址指定所要的转换器（ip:%3）；未发送任何请求</translation>
     </message>
+    <message>
+        <source>adapter %1 (%2) is down: no search leaves through it; enable it in Network Connections (ncpa.cpl) or plug in its cable</source>
+        <translation>网卡 %1（%2）未启用：搜索不会从它发出；请在“网络连接”（ncpa.cpl）中启用它或插上网线</translation>
+    </message>
+    <message>
+        <source>nothing came back at all. The converters answer from port %1 to the port the search left from (here %2), and Windows Defender Firewall drops those replies unless the program is allowed: answer &quot;Allow&quot; when Windows asks on the first start, or, as administrator: netsh advfirewall firewall add rule name=&quot;lbxctl replies&quot; dir=in action=allow protocol=UDP program=&quot;%ProgramFiles%\LBXConfig\bin\lbxctl.exe&quot; enable=yes (the installer adds such a rule)</source>
+        <translation>完全没有收到任何应答。转换器从端口 %1 应答到搜索发出的端口（此处为 %2），除非程序已获允许，Windows Defender 防火墙会丢弃这些应答：首次启动时 Windows 询问时请选择“允许”，或以管理员身份运行：netsh advfirewall firewall add rule name=&quot;lbxctl replies&quot; dir=in action=allow protocol=UDP program=&quot;%ProgramFiles%\LBXConfig\bin\lbxctl.exe&quot; enable=yes（安装程序会添加这样的规则）</translation>
+    </message>
+    <message>
+        <source>adapter %1</source>
+        <translation>网卡 %1</translation>
+    </message>
+    <message>
+        <source>this system does not tell whether it dropped answers, so the search was made twice</source>
+        <translation>本系统不报告是否丢弃了应答，因此搜索进行了两次</translation>
+    </message>
 </context>
 </TS>
