@@ -4,6 +4,7 @@
 
 #include "lbxform.h"
 #include "support.h"
+#include "uifont.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -28,6 +29,8 @@ class WindowTest : public QObject
 private slots:
     void init();
     void cleanup();
+    void chineseCaptionsOnWindows_data();
+    void chineseCaptionsOnWindows();
     void searchAtStartAndOnEachClick();
     void threeConvertersAnswer();
     void commandGoesToTheSelectedConverterOnly_data();
@@ -545,4 +548,26 @@ void WindowTest::batchIntoAnOpenList()
 }
 
 QTEST_MAIN(WindowTest)
+void WindowTest::chineseCaptionsOnWindows_data()
+{
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("Windows 10, English") << QStringList{"MS Shell Dlg 2", "Tahoma", "MS UI Gothic",
+        "SimSun", "Microsoft YaHei", "Microsoft YaHei UI"}
+                                         << "Microsoft YaHei UI";
+    QTest::newRow("YaHei without its UI face")
+        << QStringList{"Tahoma", "MS UI Gothic", "SimSun", "Microsoft YaHei"} << "Microsoft YaHei";
+    QTest::newRow("only SimSun") << QStringList{"Tahoma", "MS UI Gothic", "SimSun"} << "SimSun";
+    QTest::newRow("no Chinese face: the default stays")
+        << QStringList{"Tahoma", "MS UI Gothic"} << QString();
+    QTest::newRow("families as the system spells them")
+        << QStringList{"microsoft yahei ui"} << "Microsoft YaHei UI";
+}
+
+void WindowTest::chineseCaptionsOnWindows()
+{
+    QFETCH(QStringList, installed);
+    QTEST(chineseUiFamily(installed), "chosen");
+}
+
 #include "tst_window.moc"
