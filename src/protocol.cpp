@@ -190,15 +190,6 @@ bool isBaudRate(int baud)
     return std::find(std::begin(baudRates), std::end(baudRates), baud) != std::end(baudRates);
 }
 
-QString baudRatesText()
-{
-    QStringList texts;
-    for (int baud : baudRates)
-        texts.append(QString::number(baud));
-    const QString last = texts.takeLast();
-    return texts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
-}
-
 QStringList pluginNames()
 {
     QStringList names;

@@ -42,8 +42,6 @@ constexpr Plugin plugins[] = {
 // The baud rates a converter offers, in the order of the baud-rate entries.
 constexpr int baudRates[] = {4800, 9600, 19200, 38400, 115200};
 bool isBaudRate(int baud);
-// "4800, 9600, 19200, 38400 or 115200"
-QString baudRatesText();
 // The plug-in names, in the order of the protocol entries; the empty one last.
 QStringList pluginNames();
 

@@ -83,7 +83,7 @@ std::optional<PlanRow> checkedRow(int line, const RowText &text, QString *why)
         *why = Text::tr("no uuid");
     else if (!ok || !Protocol::isBaudRate(row.settings.baud))
         *why = Text::tr("unknown baud rate \"%1\" (%2)")
-                   .arg(Output::escaped(text.baud), Protocol::baudRatesText());
+                   .arg(Output::escaped(text.baud), baudRatesShown());
     else if (!text.plugin.isEmpty() && !Protocol::pluginNames().contains(text.plugin))
         *why = Text::tr("unknown plug-in \"%1\" (%2, or empty to keep the converter's own)")
                    .arg(Output::escaped(text.plugin), knownPluginsText());

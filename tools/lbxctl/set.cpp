@@ -28,7 +28,7 @@ Protocol::Settings settingsFrom(const CommandLine &line)
     settings.baud = baudText.toInt(&ok);
     if (!ok || !Protocol::isBaudRate(settings.baud))
         refuse(Text::tr("unknown baud rate \"%1\": a converter takes %2")
-                   .arg(Output::escaped(baudText), Protocol::baudRatesText()));
+                   .arg(Output::escaped(baudText), baudRatesShown()));
     if (line.isSet(QStringLiteral("plugin")))
         settings.pluginName = line.value(QStringLiteral("plugin"));
     if (settings.pluginName && !Protocol::pluginNames().contains(*settings.pluginName))
@@ -48,7 +48,7 @@ void addOptions(CommandLine &line)
                  "again only when lbx.info shows it up and not set."));
     line.addTargets();
     line.addOption({QStringLiteral("baud"),
-        Text::tr("Baud rate: %1.").arg(Protocol::baudRatesText()), QStringLiteral("N")});
+        Text::tr("Baud rate: %1.").arg(baudRatesShown()), QStringLiteral("N")});
     line.addOption({QStringLiteral("plugin"),
         Text::tr("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
                  "converter keeps its own.")

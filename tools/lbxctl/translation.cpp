@@ -1,5 +1,7 @@
 #include "translation.h"
 
+#include "protocol.h"
+
 #include <QLocale>
 #include <QTranslator>
 
@@ -52,6 +54,22 @@ QString Phrase::english() const
 QString Phrase::shown() const
 {
     return source ? withArgs(Text::tr(source), shownArgs) : QString();
+}
+
+QString alternatives(const QStringList &items)
+{
+    if (items.size() < 2)
+        return items.value(0);
+    return Text::tr("%1 or %2")
+        .arg(items.mid(0, items.size() - 1).join(Text::tr(", ")), items.constLast());
+}
+
+QString baudRatesShown()
+{
+    QStringList rates;
+    for (int baud : Protocol::baudRates)
+        rates.append(QString::number(baud));
+    return alternatives(rates);
 }
 
 QStringList messageLanguages(const QByteArray &lcAll, const QByteArray &lcMessages,

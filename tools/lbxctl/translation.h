@@ -39,6 +39,11 @@ private:
     QStringList shownArgs;
 };
 
+// "4800, 9600 or 19200": a choice among the items, in the user's language.
+QString alternatives(const QStringList &items);
+// The baud rates a converter takes, as such a choice.
+QString baudRatesShown();
+
 // The languages of the messages a user asked for, most wanted first, from
 // LC_ALL, LC_MESSAGES, LANG and LANGUAGE as GNU programs read them: LANGUAGE
 // lists them unless the locale is C or POSIX; otherwise the locale names one.

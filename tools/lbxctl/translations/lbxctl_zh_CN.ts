@@ -767,5 +767,13 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>this system does not tell whether it dropped answers, so the search was made twice</source>
         <translation>本系统不报告是否丢弃了应答，因此搜索进行了两次</translation>
     </message>
+    <message>
+        <source>%1 or %2</source>
+        <translation>%1 或 %2</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation>、</translation>
+    </message>
 </context>
 </TS>
