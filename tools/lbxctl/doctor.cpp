@@ -42,6 +42,18 @@ QList<Adapter> adapters()
     return list;
 }
 
+// What an adapter looks like (adapterLooks()), in the user's language.
+QString lookShown(const QString &look)
+{
+    static const char *const looks[] = {QT_TRANSLATE_NOOP("lbxctl", "a VPN"),
+        QT_TRANSLATE_NOOP("lbxctl", "virtual"), QT_TRANSLATE_NOOP("lbxctl", "link-local")};
+    for (const char *known : looks) {
+        if (look == QLatin1String(known))
+            return Text::tr(known);
+    }
+    return look;
+}
+
 bool inLocalSubnet(const QList<Adapter> &list, const QHostAddress &address)
 {
     for (const Adapter &adapter : list) {
@@ -92,10 +104,11 @@ void printAdapters(const QList<Adapter> &list, QStringList &hints)
 {
     Output::line(Text::tr("Adapters:"));
     for (const Adapter &adapter : list) {
-        QStringList notes{adapter.up ? QStringLiteral("up") : QStringLiteral("down")};
+        QStringList notes{adapter.up ? Text::tr("up") : Text::tr("down")};
         if (adapter.loopback)
-            notes.append(QStringLiteral("loopback"));
-        notes += adapter.looks;
+            notes.append(Text::tr("loopback"));
+        for (const QString &look : adapter.looks)
+            notes.append(lookShown(look));
         Output::line(
             Text::tr("  %1  %2/%3  broadcast %4  %5")
                 .arg(adapterLabel(adapter.facts), -10)
@@ -103,7 +116,7 @@ void printAdapters(const QList<Adapter> &list, QStringList &hints)
                 .arg(adapter.entry.prefixLength())
                 .arg(adapter.entry.broadcast().isNull() ? QStringLiteral("-")
                                                         : adapter.entry.broadcast().toString(),
-                    notes.join(QStringLiteral(", "))));
+                    notes.join(Text::tr(", "))));
         if (!adapter.up && !adapter.loopback)
             hints.append(downHint(thisSystem(), adapter.facts, adapter.entry.ip().toString()));
         if (adapter.looks.contains(QStringLiteral("link-local")) && adapter.up)

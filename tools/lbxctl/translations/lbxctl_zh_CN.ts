@@ -775,5 +775,29 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>, </source>
         <translation>、</translation>
     </message>
+    <message>
+        <source>a VPN</source>
+        <translation>VPN</translation>
+    </message>
+    <message>
+        <source>virtual</source>
+        <translation>虚拟</translation>
+    </message>
+    <message>
+        <source>link-local</source>
+        <translation>链路本地</translation>
+    </message>
+    <message>
+        <source>up</source>
+        <translation>已启用</translation>
+    </message>
+    <message>
+        <source>down</source>
+        <translation>未启用</translation>
+    </message>
+    <message>
+        <source>loopback</source>
+        <translation>回环</translation>
+    </message>
 </context>
 </TS>
