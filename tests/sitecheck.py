@@ -6,6 +6,7 @@ say they did. A failure prints its seed and scenario; --seed S replays it.
 Runs inside scripts/netns-run; each worker runs its sites in a network
 namespace of its own."""
 import argparse
+import ipaddress
 import json
 import os
 import random
@@ -190,13 +191,32 @@ def draw_plan(rng, converters, path):
     return rows
 
 
+def draw_sweep(rng, site):
+    """--sweep of a range around one group: all of its /24, the lower half (a
+    converter reset to its factory address falls outside), or its first two hosts."""
+    group = rng.choice(site.groups)
+    network = address(group.base & ~0xFF)
+    return ["--sweep", "%s/%d" % (network, rng.choice([24, 25, 30]))]
+
+
+def swept(arguments):
+    """The ranges a command line sweeps; empty when it searches by broadcast."""
+    return [ipaddress.ip_network(arguments[i + 1]) for i, a in enumerate(arguments)
+            if a == "--sweep"]
+
+
+def outside(ranges, ip):
+    return bool(ranges) and not any(ipaddress.ip_address(ip) in r for r in ranges)
+
+
 def draw_command(rng, site, work):
     converters = list(site.converters().values())
     command = rng.choice(["discover", "set", "set", "upload-log", "update", "factory", "apply",
                           "check"])
     roster = os.path.join(work, "roster.json")
     if command == "discover":
-        return [command, "--save", roster] if rng.random() < 0.5 else [command]
+        sweep = draw_sweep(rng, site) if rng.random() < 0.3 else []
+        return ([command, "--save", roster] if rng.random() < 0.5 else [command]) + sweep
     if command == "check":
         return [command, roster] if os.path.exists(roster) else ["discover", "--save", roster]
     if command == "apply":
@@ -213,6 +233,8 @@ def draw_command(rng, site, work):
     arguments = [command]
     if rng.random() < 0.2:
         arguments.append("--all")
+        if rng.random() < 0.3:
+            arguments += draw_sweep(rng, site)
     else:
         for _ in range(rng.randint(1, 3)):
             converter = rng.choice(converters)
@@ -367,6 +389,8 @@ def check_command(arguments, status, lines, before, after, entries):
         for line in lines:
             if (line.get("uuid"), line.get("ip")) not in live:
                 failures.append("listed a converter that is not there: %s" % line)
+            if outside(swept(arguments), line.get("ip")):
+                failures.append("listed a converter outside the sweep: %s" % line)
         if status == 0 and not lines:
             failures.append("exit status 0, but nothing listed")
         return failures
@@ -392,6 +416,8 @@ def check_command(arguments, status, lines, before, after, entries):
             failures.append("refused (exit 2), yet %s reached %s" % (call, entry["at"]))
         elif not everyone and entry["at"] not in allowed:
             failures.append("%s reached %s, which was not named" % (call, entry["at"]))
+        elif everyone and outside(swept(arguments), entry["at"]):
+            failures.append("%s reached %s, outside the sweep" % (call, entry["at"]))
     by_ip = {}
     for line in lines:
         if line.get("ip") in by_ip and line.get("outcome") not in ("confirmed", "not-applied",
