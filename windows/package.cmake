@@ -53,7 +53,7 @@ set(CPACK_PACKAGE_EXECUTABLES lbxconfig LBXConfig)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/data/lbxconfig.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/data/lbxconfig.ico)
-set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\lbxconfig.exe)
+set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\lbxconfig.exe")
 set(CPACK_NSIS_DISPLAY_NAME LBXConfig)
 set(CPACK_NSIS_PACKAGE_NAME LBXConfig)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
@@ -63,32 +63,35 @@ set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # two programs that ask them. Each rule has a name of its own, so that the
 # uninstaller takes away only the installer's rules, not one a user made; a
 # netsh that fails is said in the installer's log.
+# The commands are written twice escaped: CPack writes them into its own
+# configuration file unescaped and reads them back, so \\\" and \\\\ reach NSIS
+# as " and \.
 set(lbx_rule_window "LBXConfig setup: lbxconfig.exe")
 set(lbx_rule_lbxctl "LBXConfig setup: lbxctl.exe")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
-  nsExec::ExecToLog 'netsh advfirewall firewall add rule name=\"${lbx_rule_window}\" dir=in action=allow protocol=UDP program=\"$INSTDIR\\bin\\lbxconfig.exe\" enable=yes'
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule name=\\\"${lbx_rule_window}\\\" dir=in action=allow protocol=UDP program=\\\"$INSTDIR\\\\bin\\\\lbxconfig.exe\\\" enable=yes'
   Pop $0
   StrCmp $0 0 +2
   DetailPrint 'netsh could not add the firewall rule for lbxconfig.exe (exit status $0): answer Allow when Windows asks'
-  nsExec::ExecToLog 'netsh advfirewall firewall add rule name=\"${lbx_rule_lbxctl}\" dir=in action=allow protocol=UDP program=\"$INSTDIR\\bin\\lbxctl.exe\" enable=yes'
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule name=\\\"${lbx_rule_lbxctl}\\\" dir=in action=allow protocol=UDP program=\\\"$INSTDIR\\\\bin\\\\lbxctl.exe\\\" enable=yes'
   Pop $0
   StrCmp $0 0 +2
   DetailPrint 'netsh could not add the firewall rule for lbxctl.exe (exit status $0): answer Allow when Windows asks'
 ")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
-  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name=\"${lbx_rule_window}\" program=\"$INSTDIR\\bin\\lbxconfig.exe\"'
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name=\\\"${lbx_rule_window}\\\" program=\\\"$INSTDIR\\\\bin\\\\lbxconfig.exe\\\"'
   Pop $0
-  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name=\"${lbx_rule_lbxctl}\" program=\"$INSTDIR\\bin\\lbxctl.exe\"'
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule name=\\\"${lbx_rule_lbxctl}\\\" program=\\\"$INSTDIR\\\\bin\\\\lbxctl.exe\\\"'
   Pop $0
 ")
 # lbxctl in the Start menu: a command prompt in the programs' folder, where
 # lbxctl works as typed; and the installer offers to put that folder on PATH.
 set(CPACK_NSIS_CREATE_ICONS_EXTRA "
-  SetOutPath '$INSTDIR\\bin'
-  CreateShortCut '$SMPROGRAMS\\$STARTMENU_FOLDER\\lbxctl (command prompt).lnk' '$SYSDIR\\cmd.exe' '/k lbxctl --help'
+  SetOutPath '$INSTDIR\\\\bin'
+  CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\lbxctl (command prompt).lnk' '$SYSDIR\\\\cmd.exe' '/k lbxctl --help'
 ")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "
-  Delete '$SMPROGRAMS\\$MUI_TEMP\\lbxctl (command prompt).lnk'
+  Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\lbxctl (command prompt).lnk'
 ")
 set(CPACK_NSIS_MODIFY_PATH ON)
 # Signing, where a certificate is given (scripts/windows-sign): every program

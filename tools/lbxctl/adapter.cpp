@@ -9,6 +9,8 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 // clang-format on
+// Windows' COM headers make "interface" a keyword; here it is a name.
+#undef interface
 
 #include <vector>
 #endif

@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 // clang-format on
+// Windows' COM headers make "interface" a keyword; here it is a name.
+#undef interface
 #endif
 
 #include "client.h"
