@@ -5,6 +5,12 @@
 
 #include <QRegularExpression>
 
+AddressRange AddressRange::around(quint32 address, int prefix)
+{
+    const quint32 mask = prefix == 0 ? 0 : ~quint32(0) << (32 - prefix);
+    return {address & mask, prefix};
+}
+
 QString AddressRange::text() const
 {
     return QStringLiteral("%1/%2").arg(QHostAddress(network).toString()).arg(prefix);
@@ -42,8 +48,7 @@ AddressRange addressRange(const QString &text, QString *error)
                      .arg(AddressRange::widestPrefix);
         return {0, -1};
     }
-    const quint32 mask = prefix == 0 ? 0 : ~quint32(0) << (32 - prefix);
-    const AddressRange range{address.toIPv4Address() & mask, prefix};
+    const AddressRange range = AddressRange::around(address.toIPv4Address(), prefix);
     const quint32 first = range.network >> 24;
     if (first == 0 || first >= 224) {
         *error = Text::tr("%1 lies in 0.0.0.0/8, multicast or reserved space, where no "

@@ -14,6 +14,9 @@ struct AddressRange
     // The widest range a sweep takes: a /16 is 65,534 requests already.
     static constexpr int widestPrefix = 16;
 
+    // The range of that prefix holding the address.
+    static AddressRange around(quint32 address, int prefix);
+
     // "10.80.0.0/24"
     QString text() const;
     // Its host addresses in order: without the network and broadcast address

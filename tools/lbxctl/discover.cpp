@@ -24,28 +24,30 @@ void printJson(const QList<FoundConverter> &converters)
 
 void printTable(const QList<FoundConverter> &converters)
 {
-    const QString row = QStringLiteral("%1  %2  %3  %4  %5  %6  %7%8");
     int uuidWidth = 4;
     for (const FoundConverter &converter : converters)
-        uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
-    // Heads in the user's language, padded to the columns as a terminal shows them.
-    Output::line(QStringList{Output::padded(Text::tr("UUID"), uuidWidth),
-        Output::padded(Text::tr("IP"), 15), Output::padded(Text::tr("APP"), 7),
-        Output::padded(Text::tr("ROM"), 10), Output::padded(Text::tr("BAUD"), -6),
-        Output::padded(Text::tr("PLUGIN"), 9), Text::tr("CAPTION")}
-                     .join(QStringLiteral("  ")));
+        uuidWidth = qMax(uuidWidth, Output::columns(Output::field(converter.uuid)));
+    // Columns as a terminal shows them (a negative width aligns right); the last
+    // one, the caption, as long as it is.
+    const int widths[] = {uuidWidth, 15, 7, 10, -6, 9};
+    const auto row = [&](const QStringList &cells) {
+        QStringList line;
+        for (int i = 0; i < cells.size() - 1; ++i)
+            line.append(Output::padded(cells.at(i), widths[i]));
+        return line.join(QStringLiteral("  ")) + QStringLiteral("  ") + cells.constLast();
+    };
+    Output::line(row({Text::tr("UUID"), Text::tr("IP"), Text::tr("APP"), Text::tr("ROM"),
+        Text::tr("BAUD"), Text::tr("PLUGIN"), Text::tr("CAPTION")}));
     for (const FoundConverter &converter : converters) {
         const QJsonObject &record = converter.record;
-        Output::line(
-            row.arg(Output::field(converter.uuid), -uuidWidth)
-                .arg(Protocol::ipText(record), -15)
-                .arg(Output::field(Protocol::appVersionText(record)), -7)
-                .arg(Output::field(record.value(QStringLiteral("romVersion")).toString()), -10)
-                .arg(Protocol::baudText(record), 6)
-                .arg(Output::field(record.value(QStringLiteral("pluginName")).toString()), -9)
-                .arg(Protocol::pluginCaption(record),
-                    converter.sharedUuid ? Text::tr("  (uuid also at another address)")
-                                         : QString()));
+        Output::line(row({Output::field(converter.uuid), Protocol::ipText(record),
+            Output::field(Protocol::appVersionText(record)),
+            Output::field(record.value(QStringLiteral("romVersion")).toString()),
+            Protocol::baudText(record),
+            Output::field(record.value(QStringLiteral("pluginName")).toString()),
+            Protocol::pluginCaption(record)
+                + (converter.sharedUuid ? Text::tr("  (uuid also at another address)")
+                                        : QString())}));
     }
 }
 

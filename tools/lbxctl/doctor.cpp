@@ -131,10 +131,7 @@ void printAdapters(const QList<Adapter> &list, QStringList &hints)
 // its /24, or the adapter's own network when it is narrower.
 QString neighbourhood(const QHostAddress &address, int prefix = 24)
 {
-    QString unused;
-    return addressRange(
-        QStringLiteral("%1/%2").arg(address.toString()).arg(qMax(prefix, 24)), &unused)
-        .text();
+    return AddressRange::around(address.toIPv4Address(), qMax(prefix, 24)).text();
 }
 
 void printSearch(

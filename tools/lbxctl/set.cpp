@@ -47,8 +47,8 @@ void addOptions(CommandLine &line)
         Text::tr("Asks a silent converter this many more times (default 2); it is set "
                  "again only when lbx.info shows it up and not set."));
     line.addTargets();
-    line.addOption({QStringLiteral("baud"),
-        Text::tr("Baud rate: %1.").arg(baudRatesShown()), QStringLiteral("N")});
+    line.addOption({QStringLiteral("baud"), Text::tr("Baud rate: %1.").arg(baudRatesShown()),
+        QStringLiteral("N")});
     line.addOption({QStringLiteral("plugin"),
         Text::tr("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
                  "converter keeps its own.")

@@ -27,7 +27,6 @@ public:
 
     Phrase arg(const QString &text) const;
     Phrase arg(const Phrase &inner) const;
-    Phrase arg(qint64 number) const { return arg(QString::number(number)); }
 
     QString english() const;
     QString shown() const;
