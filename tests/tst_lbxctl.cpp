@@ -368,6 +368,8 @@ void LbxctlTest::forgedTableRows_data()
         << QString::fromUtf8("AB\u2067CD") << "\"AB\\u{2067}CD\"";
     QTest::newRow("blank and quote") << "say \"hi\""
                                      << "\"say \\\"hi\\\"\"";
+    QTest::newRow("argument markers") << "%2%7"
+                                      << "%2%7";
 }
 
 void LbxctlTest::forgedTableRows()

@@ -112,15 +112,14 @@ QString tableText(const QList<Finding> &findings, const Summary &summary)
 {
     int uuidWidth = 12;
     for (const Finding &finding : findings)
-        uuidWidth = qMax(uuidWidth, Output::field(finding.uuid).size());
+        uuidWidth = qMax(uuidWidth, Output::columns(Output::field(finding.uuid)));
     QString text;
     for (const Finding &finding : findings) {
-        text += QStringLiteral("%1  %2  %3%4\n")
-                    .arg(Output::field(finding.uuid), -uuidWidth)
-                    .arg(finding.ip, -15)
-                    .arg(kindShown(finding.kind),
-                        finding.shownDetail.isEmpty() ? QString()
-                                                      : QStringLiteral(": ") + finding.shownDetail);
+        text += Output::padded(Output::field(finding.uuid), uuidWidth) + QStringLiteral("  ")
+            + Output::padded(finding.ip, 15) + QStringLiteral("  ") + kindShown(finding.kind)
+            + (finding.shownDetail.isEmpty() ? QString()
+                                             : QStringLiteral(": ") + finding.shownDetail)
+            + QLatin1Char('\n');
     }
     return text
         + Text::tr("%1 of %2 expected converters answered; %3\n")

@@ -106,7 +106,7 @@ Reporter::Reporter(const QString &command, bool json, const QList<FoundConverter
 {
     for (const FoundConverter &converter : found) {
         learn(converter.address, converter.uuid);
-        uuidWidth = qMax(uuidWidth, Output::field(converter.uuid).size());
+        uuidWidth = qMax(uuidWidth, Output::columns(Output::field(converter.uuid)));
     }
 }
 
@@ -118,11 +118,13 @@ QJsonValue Reporter::uuidOf(const QHostAddress &address) const
 
 void Reporter::line(const QHostAddress &address, const QJsonValue &uuid, const QString &text)
 {
+    // Padded, not QString::arg() one after another: a uuid's "%2" would take the next field.
     Output::line(
-        QStringLiteral("%1  %2  %3: %4")
-            .arg(uuid.isString() ? Output::field(uuid.toString()) : QStringLiteral("-"), -uuidWidth)
-            .arg(address.isNull() ? QStringLiteral("-") : address.toString(), -15)
-            .arg(command, text));
+        Output::padded(
+            uuid.isString() ? Output::field(uuid.toString()) : QStringLiteral("-"), uuidWidth)
+        + QStringLiteral("  ")
+        + Output::padded(address.isNull() ? QStringLiteral("-") : address.toString(), 15)
+        + QStringLiteral("  ") + command + QStringLiteral(": ") + text);
 }
 
 void Reporter::learn(const QHostAddress &address, const QString &uuid)
@@ -130,7 +132,7 @@ void Reporter::learn(const QHostAddress &address, const QString &uuid)
     if (uuids.contains(address.toIPv4Address()))
         return;
     uuids.insert(address.toIPv4Address(), uuid);
-    uuidWidth = qMax(uuidWidth, Output::field(uuid).size());
+    uuidWidth = qMax(uuidWidth, Output::columns(Output::field(uuid)));
 }
 
 void Reporter::fail(int status)
