@@ -4,10 +4,13 @@
 #include "protocol.h"
 #include "support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,6 +20,8 @@ const QHostAddress first(QStringLiteral("127.0.0.2"));
 const QHostAddress second(QStringLiteral("127.0.0.3"));
 
 } // namespace
+
+Q_DECLARE_METATYPE(QHostAddress)
 
 class SimulatorTest : public QObject
 {
@@ -30,6 +35,9 @@ private slots:
     void rejectedSettingsLeaveTheConverterUnchanged_data();
     void rejectedSettingsLeaveTheConverterUnchanged();
     void journalTellsWhatEachConverterDid();
+    void journalThatCannotBeWrittenStopsIt();
+    void convertersAndNetworksUnlikeTheRest_data();
+    void convertersAndNetworksUnlikeTheRest();
 
 private:
     // Sends a request and waits for count answers; returns those that came.
@@ -192,6 +200,84 @@ void SimulatorTest::journalTellsWhatEachConverterDid()
             "1 lbx.info answered false 9600", "2 lbx.info ignored-restarting",
             "3 lbx.info answered false 9600"}));
     QVERIFY(answers.isEmpty());
+}
+
+// A record with lines missing would let a test believe what did not happen.
+void SimulatorTest::journalThatCannotBeWrittenStopsIt()
+{
+    QProcess simulator;
+    simulator.setProcessChannelMode(QProcess::MergedChannels);
+    simulator.start(QStringLiteral(LBXSIM_PATH), {"--journal", "/dev/full"});
+    QByteArray said;
+    QTRY_VERIFY((said += simulator.readAll()).contains(" converters on "));
+    tool.writeDatagram(Protocol::infoRequest, first, 12166);
+    QVERIFY(simulator.waitForFinished(10000));
+    QCOMPARE(simulator.exitCode(), 1);
+    QVERIFY((said + simulator.readAll()).contains("lbxsim: cannot write the journal /dev/full: "));
+}
+
+void SimulatorTest::convertersAndNetworksUnlikeTheRest_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QHostAddress>("to");
+    // Each answer as "address ack plug-in" (the plug-in "-" where it reports
+    // none), or "address ack result".
+    QTest::addColumn<QStringList>("answered");
+    QTest::addColumn<int>("lateMs");
+    const QByteArray info = Protocol::infoRequest;
+    const QHostAddress broadcast(QHostAddress::Broadcast);
+    QTest::newRow("its own plug-in, taken back")
+        << QStringList{"--count", "1", "--plugin", "1=Modbus485"}
+        << QByteArray(R"({"arg":{"baud":4800,"pluginName":"Modbus485"},"call":"lbx.set"})") << first
+        << QStringList{"127.0.0.2 lbx.set ok"} << 0;
+    QTest::newRow("the empty plug-in, its own")
+        << QStringList{"--count", "1", "--plugin", "1="} << info << first
+        << QStringList{"127.0.0.2 lbx.info \"\""} << 0;
+    QTest::newRow("no plug-in at all") << QStringList{"--count", "1", "--no-plugin", "1"} << info
+                                       << first << QStringList{"127.0.0.2 lbx.info -"} << 0;
+    QTest::newRow("answers from another address")
+        << QStringList{"--count", "1", "--answers-from", "1=127.0.0.99"} << info << first
+        << QStringList{"127.0.0.99 lbx.info \"OvUdp485\""} << 0;
+    QTest::newRow("deaf to unicast") << QStringList{"--count", "2", "--broadcast-only", "1"} << info
+                                     << first << QStringList{} << 0;
+    QTest::newRow("deaf to the broadcast")
+        << QStringList{"--count", "2", "--unicast-only", "1"} << info << broadcast
+        << QStringList{"127.0.0.3 lbx.info \"OvUdp485\""} << 0;
+    QTest::newRow("a late answer")
+        << QStringList{"--count", "1", "--late-chance", "1", "--late", "400"} << info << first
+        << QStringList{"127.0.0.2 lbx.info \"OvUdp485\""} << 400;
+    QTest::newRow("a duplicated answer")
+        << QStringList{"--count", "1", "--duplicate-chance", "1"} << info << first
+        << QStringList{"127.0.0.2 lbx.info \"OvUdp485\"", "127.0.0.2 lbx.info \"OvUdp485\""} << 0;
+}
+
+void SimulatorTest::convertersAndNetworksUnlikeTheRest()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, request);
+    QFETCH(QHostAddress, to);
+    QFETCH(QStringList, answered);
+    QFETCH(int, lateMs);
+    SimulatorProcess simulator(options);
+    QVERIFY(simulator.started());
+    QElapsedTimer clock;
+    clock.start();
+    ask(request, to, answered.size() + 1, 500 + lateMs);
+    QStringList got;
+    for (const auto &[from, reply] : qAsConst(answers)) {
+        const QJsonValue plugin = reply.value("arg").toObject().value("pluginName");
+        got.append(QStringList{from.toString(), reply.value("ack").toString(),
+            reply.contains("result")   ? reply.value("result").toString()
+                : plugin.isUndefined() ? QStringLiteral("-")
+                                       : QString::fromUtf8(QJsonDocument(QJsonArray{plugin})
+                                                               .toJson(QJsonDocument::Compact)
+                                                               .mid(1)
+                                                               .chopped(1))}
+                       .join(' '));
+    }
+    QCOMPARE(got, answered);
+    QVERIFY(clock.elapsed() >= lateMs);
 }
 
 QTEST_GUILESS_MAIN(SimulatorTest)

@@ -30,7 +30,11 @@ QString jsonText(const QJsonValue &value)
 
 QString describe(const Converter::Settings &settings)
 {
-    return QStringLiteral("baud %1, plug-in %2").arg(settings.baud).arg(settings.pluginName);
+    return QStringLiteral("baud %1, plug-in %2")
+        .arg(settings.baud)
+        .arg(!settings.pluginName                ? QStringLiteral("(none)")
+                : settings.pluginName->isEmpty() ? QStringLiteral("\"\"")
+                                                 : *settings.pluginName);
 }
 
 } // namespace
@@ -51,8 +55,10 @@ bool Converter::acceptsBaud(int baud)
     return std::find(std::begin(baudRates), std::end(baudRates), baud) != std::end(baudRates);
 }
 
-bool Converter::acceptsPlugin(const QString &name)
+bool Converter::acceptsPlugin(const QString &name) const
 {
+    if (defaults.pluginName == name)
+        return true;
     for (const char *known : pluginNames) {
         if (name == QLatin1String(known))
             return true;
@@ -89,8 +95,8 @@ Converter::Outcome Converter::set(const QJsonObject &arg)
         error = QStringLiteral("busy");
     else if (!acceptsBaud(baud.toInt()))
         error = QStringLiteral("unsupported baud rate %1").arg(jsonText(baud));
-    else if (!plugin.isUndefined() && !acceptsPlugin(plugin.toString()))
-        error = QStringLiteral("unknown plug-in \"%1\"").arg(plugin.toString());
+    else if (!plugin.isUndefined() && (!plugin.isString() || !acceptsPlugin(plugin.toString())))
+        error = QStringLiteral("unknown plug-in %1").arg(jsonText(plugin));
     if (!error.isEmpty()) {
         return {reply(QStringLiteral("lbx.set"),
                     {{QStringLiteral("result"), QStringLiteral("rejected")},
@@ -149,11 +155,13 @@ QJsonValue Converter::uuidValue() const
 
 QJsonObject Converter::info() const
 {
-    return {
+    QJsonObject record{
         {QStringLiteral("uuid"), uuidValue()},
         {QStringLiteral("romVersion"), romVersion},
         {QStringLiteral("appVersion"), appVersion},
         {QStringLiteral("baud"), current.baud},
-        {QStringLiteral("pluginName"), current.pluginName},
     };
+    if (current.pluginName)
+        record.insert(QStringLiteral("pluginName"), *current.pluginName);
+    return record;
 }

@@ -6,6 +6,8 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <optional>
+
 // One simulated LBX converter: what it reports about itself and how it answers
 // each request. No sockets here; the simulator carries the datagrams.
 class Converter
@@ -14,7 +16,8 @@ public:
     struct Settings
     {
         int baud = 9600;
-        QString pluginName = QStringLiteral("OvUdp485");
+        // None: the converter reports no plug-in at all.
+        std::optional<QString> pluginName = QStringLiteral("OvUdp485");
     };
 
     // What a request led to.
@@ -54,7 +57,9 @@ public:
     double version() const { return appVersion; }
 
     static bool acceptsBaud(int baud);
-    static bool acceptsPlugin(const QString &name);
+    // The four plug-ins every converter offers, and its own factory one,
+    // whatever its name (a converter takes back what it reported).
+    bool acceptsPlugin(const QString &name) const;
 
 private:
     Outcome set(const QJsonObject &arg);

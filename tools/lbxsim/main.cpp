@@ -177,7 +177,28 @@ const OptionText optionTexts[] = {
         "same address; may be given again."},
     {"journal", "FILE", "",
         "Writes a JSON line to FILE for each datagram a converter receives, as it happens: when, "
-        "from and to where, the call, and what the converter did with it."},
+        "from and to where, the call, and what the converter did with it. A journal that cannot "
+        "be written stops the simulator (exit status 1)."},
+    {"late-chance", "P", "0",
+        "Probability from 0 to 1 that an answer arrives --late milliseconds later than the rest, "
+        "as on a busy network."},
+    {"late", "MS", "1000", "How much later a late answer arrives."},
+    {"duplicate-chance", "P", "0",
+        "Probability from 0 to 1 that an answer arrives twice, as a duplicated datagram."},
+    {"plugin", "N=NAME", "",
+        "Converter N (from 1) has the plug-in NAME at factory settings, any text, the empty one "
+        "too; its lbx.set takes that name back. May be given again."},
+    {"no-plugin", "N", "",
+        "Converter N (from 1) reports no plug-in at all until one is set; may be given again."},
+    {"answers-from", "N=ADDRESS", "",
+        "Converter N (from 1) sends its answers from ADDRESS, as through a second adapter or a "
+        "NAT; may be given again."},
+    {"unicast-only", "N", "",
+        "Converter N (from 1) does not hear the search broadcast, only requests sent to its "
+        "address; may be given again."},
+    {"broadcast-only", "N", "",
+        "Converter N (from 1) hears only the search broadcast, not requests sent to its address; "
+        "may be given again."},
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -189,6 +210,30 @@ void addOptions(QCommandLineParser &parser)
             {QString::fromLatin1(text.names).split(QLatin1Char(',')), QString::fromUtf8(text.help),
                 QString::fromLatin1(text.value), QString::fromLatin1(text.byDefault)});
     }
+}
+
+// What the network does to answers, and converters that are not like the rest.
+void readNetworkOptions(const QCommandLineParser &parser, Simulator::Options &options)
+{
+    const QString chance = QStringLiteral("a number from 0 to 1");
+    options.lateChance = numberBetween(parser, QStringLiteral("late-chance"), 0, 1, chance);
+    options.lateMs = wholeNumber(parser, QStringLiteral("late"), 0, 3600000);
+    options.duplicateChance
+        = numberBetween(parser, QStringLiteral("duplicate-chance"), 0, 1, chance);
+    options.plugins = numbered(
+        parser.values(QStringLiteral("plugin")), options.count, true, QStringLiteral("plugin"));
+    options.withoutPlugin = numberSet(parser, QStringLiteral("no-plugin"), options.count);
+    const QMap<int, QString> answersFrom = numbered(parser.values(QStringLiteral("answers-from")),
+        options.count, true, QStringLiteral("answers-from"));
+    for (auto it = answersFrom.cbegin(); it != answersFrom.cend(); ++it) {
+        const QHostAddress address(it.value());
+        if (address.protocol() != QAbstractSocket::IPv4Protocol)
+            fail(QStringLiteral("--answers-from takes N=ADDRESS with an IPv4 address, not \"%1\"")
+                     .arg(it.value()));
+        options.answersFrom.insert(it.key(), address);
+    }
+    options.unicastOnly = numberSet(parser, QStringLiteral("unicast-only"), options.count);
+    options.broadcastOnly = numberSet(parser, QStringLiteral("broadcast-only"), options.count);
 }
 
 // The simulator's options from the command line; refuses (exit 2) what it cannot take.
@@ -236,6 +281,7 @@ Simulator::Options parseOptions(const QStringList &arguments)
     options.journal = parser.value(QStringLiteral("journal"));
     if (parser.isSet(QStringLiteral("factory-address")))
         options.factoryAddress = ipv4Address(parser, QStringLiteral("factory-address"));
+    readNetworkOptions(parser, options);
     return options;
 }
 

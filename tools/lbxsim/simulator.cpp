@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QTimer>
@@ -60,25 +61,39 @@ bool Simulator::start(QString *error)
 
     nodes.reserve(options.count);
     for (int n = 0; n < options.count; ++n) {
-        const QString uuid = options.uuids.value(n + 1,
-            QStringLiteral("%1%2").arg(options.uuidPrefix).arg(n + 1, 6, 10, QLatin1Char('0')));
-        const QString rom = QStringLiteral("2.0.%1").arg(n + 1);
-        Converter::Quirks quirks;
-        quirks.keepsSettings = options.keepingSettings.contains(n + 1);
-        quirks.rejectsSettings = options.rejecting.contains(n + 1);
-        quirks.uuidAsNumber = options.uuidNumbers.contains(n + 1);
-        quirks.twin = options.twins.value(n + 1);
-        quirks.updateTo = options.updateTo;
-        nodes.push_back(
-            {Converter(uuid, 1.5, rom, Converter::Settings(), quirks), address(n), nullptr, {}});
+        nodes.push_back({makeConverter(n), address(n), nullptr, {}, nullptr});
         if (!listen(n, address(n), error))
             return false;
+        if (options.answersFrom.contains(n + 1)
+            && !answerFrom(n, options.answersFrom.value(n + 1), error))
+            return false;
         if (options.verbose || options.count <= 16)
-            say(n, QStringLiteral("up, %1").arg(nodes.back().converter.settings().pluginName));
+            say(n,
+                QStringLiteral("up, %1").arg(nodes.back().converter.settings().pluginName.value_or(
+                    QStringLiteral("no plug-in"))));
     }
     out << "lbxsim: " << options.count << " converters on " << address(0).toString() << " to "
         << address(options.count - 1).toString() << ", port " << options.port << Qt::endl;
     return true;
+}
+
+Converter Simulator::makeConverter(int n) const
+{
+    const int number = n + 1;
+    const QString uuid = options.uuids.value(number,
+        QStringLiteral("%1%2").arg(options.uuidPrefix).arg(number, 6, 10, QLatin1Char('0')));
+    Converter::Settings factory;
+    if (options.withoutPlugin.contains(number))
+        factory.pluginName = std::nullopt;
+    else if (options.plugins.contains(number))
+        factory.pluginName = options.plugins.value(number);
+    Converter::Quirks quirks;
+    quirks.keepsSettings = options.keepingSettings.contains(number);
+    quirks.rejectsSettings = options.rejecting.contains(number);
+    quirks.uuidAsNumber = options.uuidNumbers.contains(number);
+    quirks.twin = options.twins.value(number);
+    quirks.updateTo = options.updateTo;
+    return Converter(uuid, 1.5, QStringLiteral("2.0.%1").arg(number), factory, quirks);
 }
 
 bool Simulator::openJournal(QString *error)
@@ -115,6 +130,25 @@ bool Simulator::listen(int converter, const QHostAddress &address, QString *erro
         node.socket.release()->deleteLater();
     node.socket = std::move(socket);
     return true;
+}
+
+// Its answers leave from a port of its own on that address, so that requests
+// to a converter living there still reach that converter alone.
+bool Simulator::answerFrom(int converter, const QHostAddress &address, QString *error)
+{
+    auto socket = std::make_unique<QUdpSocket>();
+    if (!socket->bind(address, 0)) {
+        *error = QStringLiteral("cannot answer from %1: %2")
+                     .arg(address.toString(), socket->errorString());
+        return false;
+    }
+    nodes[size_t(converter)].answerSocket = std::move(socket);
+    return true;
+}
+
+bool Simulator::hears(int converter, bool broadcast) const
+{
+    return !(broadcast ? options.unicastOnly : options.broadcastOnly).contains(converter + 1);
 }
 
 QHostAddress Simulator::factoryAddressFor(int converter) const
@@ -161,6 +195,10 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
                 .arg(broadcast ? QStringLiteral("broadcast") : QStringLiteral("unicast"), from,
                     QString::fromUtf8(datagram.data())));
     }
+    if (!hears(converter, broadcast)) {
+        record(converter, datagram, "deaf");
+        return;
+    }
     if (node.restartedAt.remainingTime() > 0) {
         if (options.verbose)
             say(converter, QStringLiteral("silent: restarting"));
@@ -175,21 +213,36 @@ void Simulator::request(int converter, const QNetworkDatagram &datagram, bool br
     if (outcome.restarts && options.restartMs > 0)
         node.restartedAt = QDeadlineTimer(options.delayMs + options.restartMs);
     if (outcome.reply.isEmpty()) {
-        recordOutcome(converter, datagram, outcome, before, true);
+        recordOutcome(converter, datagram, outcome, before, {true, false, false});
         return;
     }
-    const bool silent = options.silentChance > 0 && random.generateDouble() < options.silentChance;
-    if (silent && options.verbose)
+    const Delivery delivery = drawDelivery();
+    if (delivery.silent && options.verbose)
         say(converter, QStringLiteral("does not answer"));
-    recordOutcome(converter, datagram, outcome, before, silent);
+    recordOutcome(converter, datagram, outcome, before, delivery);
 
-    answer(converter, datagram, outcome, silent);
+    answer(converter, datagram, outcome, delivery);
 }
 
-// The answer goes out after the delay, with the twin's where there is one;
-// a converter reset to factory settings comes back at its factory address.
-void Simulator::answer(
-    int converter, const QNetworkDatagram &datagram, const Converter::Outcome &outcome, bool silent)
+// Each chance is drawn only where it is set, so that a seed gives the same
+// answers lost whatever else is simulated.
+Simulator::Delivery Simulator::drawDelivery()
+{
+    const auto drawn = [this](double chance) {
+        return chance > 0 && random.generateDouble() < chance;
+    };
+    Delivery delivery;
+    delivery.silent = drawn(options.silentChance);
+    delivery.late = drawn(options.lateChance);
+    delivery.duplicated = drawn(options.duplicateChance);
+    return delivery;
+}
+
+// The answer goes out after the delay (a late one later still), with the
+// twin's where there is one; a converter reset to factory settings comes back
+// at its factory address.
+void Simulator::answer(int converter, const QNetworkDatagram &datagram,
+    const Converter::Outcome &outcome, const Delivery &delivery)
 {
     const QHostAddress to = datagram.senderAddress();
     const quint16 port = quint16(datagram.senderPort());
@@ -198,11 +251,13 @@ void Simulator::answer(
         == QStringLiteral("lbx.info");
     const QByteArray twin = info ? nodes[converter].converter.twinInfoReply() : QByteArray();
     const bool moves = outcome.reset && !options.factoryAddress.isNull();
+    const int copies = delivery.silent ? 0 : delivery.duplicated ? 2 : 1;
     auto answer = [=] {
-        if (!silent)
+        for (int copy = 0; copy < copies; ++copy) {
             send(converter, outcome.reply, to, port);
-        if (!silent && !twin.isEmpty())
-            send(converter, twin, to, port);
+            if (!twin.isEmpty())
+                send(converter, twin, to, port);
+        }
         if (moves) {
             QString error;
             const QHostAddress next = factoryAddressFor(converter);
@@ -212,15 +267,17 @@ void Simulator::answer(
                 say(converter, error);
         }
     };
-    if (options.delayMs == 0)
+    const int delayMs = options.delayMs + (delivery.late ? options.lateMs : 0);
+    if (delayMs == 0)
         answer();
     else
-        QTimer::singleShot(options.delayMs, this, answer);
+        QTimer::singleShot(delayMs, this, answer);
 }
 
 void Simulator::send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port)
 {
-    nodes[converter].socket->writeDatagram(reply, to, port);
+    Node &node = nodes[size_t(converter)];
+    (node.answerSocket ? node.answerSocket : node.socket)->writeDatagram(reply, to, port);
     if (options.verbose) {
         say(converter,
             QStringLiteral("out to %1:%2: %3")
@@ -240,22 +297,30 @@ namespace {
 
 QJsonObject settingsObject(const Converter::Settings &settings)
 {
-    return {{QStringLiteral("baud"), settings.baud},
-        {QStringLiteral("pluginName"), settings.pluginName}};
+    QJsonObject object{{QStringLiteral("baud"), settings.baud}};
+    if (settings.pluginName)
+        object.insert(QStringLiteral("pluginName"), *settings.pluginName);
+    return object;
 }
 
 } // namespace
 
 void Simulator::recordOutcome(int converter, const QNetworkDatagram &datagram,
-    const Converter::Outcome &outcome, const Converter::Settings &before, bool unanswered)
+    const Converter::Outcome &outcome, const Converter::Settings &before, const Delivery &delivery)
 {
-    const Converter &device = nodes[size_t(converter)].converter;
-    QJsonObject more{{QStringLiteral("answered"), !unanswered},
+    const Node &node = nodes[size_t(converter)];
+    QJsonObject more{{QStringLiteral("answered"), !delivery.silent},
         {QStringLiteral("before"), settingsObject(before)},
-        {QStringLiteral("after"), settingsObject(device.settings())},
-        {QStringLiteral("version"), device.version()}};
+        {QStringLiteral("after"), settingsObject(node.converter.settings())},
+        {QStringLiteral("version"), node.converter.version()}};
     if (!outcome.words.isEmpty())
         more.insert(QStringLiteral("words"), outcome.words);
+    if (delivery.late)
+        more.insert(QStringLiteral("late"), true);
+    if (delivery.duplicated)
+        more.insert(QStringLiteral("duplicated"), true);
+    if (node.answerSocket)
+        more.insert(QStringLiteral("answeredFrom"), node.answerSocket->localAddress().toString());
     record(converter, datagram, outcome.did, more);
 }
 
@@ -276,10 +341,20 @@ void Simulator::record(
             .arg(datagram.senderPort()));
     line.insert(QStringLiteral("to"),
         QHostAddress(datagram.destinationAddress().toIPv4Address()).toString());
-    line.insert(QStringLiteral("call"),
-        QJsonDocument::fromJson(datagram.data()).object().value(QStringLiteral("call")));
+    const QJsonObject request = QJsonDocument::fromJson(datagram.data()).object();
+    line.insert(QStringLiteral("call"), request.value(QStringLiteral("call")));
+    // What a setting asked for, as it arrived.
+    if (request.value(QLatin1String("call")) == QLatin1String("lbx.set"))
+        line.insert(QStringLiteral("asked"), request.value(QLatin1String("arg")));
     line.insert(QStringLiteral("did"), QString::fromLatin1(did));
-    // Written as it happens, so that a test can read it while the converters run.
-    journal.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
-    journal.flush();
+    // Written as it happens, so that a test can read it while the converters run;
+    // a record with lines missing would lie, so a journal that cannot be written
+    // stops the simulator.
+    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    if (journal.write(bytes) != bytes.size() || !journal.flush()) {
+        std::fprintf(stderr, "lbxsim: cannot write the journal %s: %s\n",
+            qPrintable(options.journal), qPrintable(journal.errorString()));
+        journal.close();
+        QCoreApplication::exit(1);
+    }
 }

@@ -45,6 +45,20 @@ public:
         double updateTo = 0;
         QHostAddress factoryAddress; // null: a reset converter keeps its address
         QString journal; // a file for a JSON line per datagram received; empty: none
+        // What a real LAN does to answers: some arrive lateMs later than the
+        // rest (after the tool has moved on), some arrive twice.
+        double lateChance = 0;
+        int lateMs = 0;
+        double duplicateChance = 0;
+        // By converter number from 1: its own plug-in name at factory settings
+        // (any text, the empty one too), or none at all.
+        QMap<int, QString> plugins;
+        QSet<int> withoutPlugin;
+        // By converter number from 1: answers from another address (a second
+        // adapter, NAT, a neighbour answering for it).
+        QMap<int, QHostAddress> answersFrom;
+        QSet<int> unicastOnly; // does not hear the search broadcast
+        QSet<int> broadcastOnly; // hears the broadcast only, not requests to its address
     };
 
     explicit Simulator(Options options);
@@ -61,21 +75,36 @@ private:
         QHostAddress address;
         std::unique_ptr<QUdpSocket> socket;
         QDeadlineTimer restartedAt;
+        std::unique_ptr<QUdpSocket> answerSocket; // where it answers from, when not its own
+    };
+
+    // How the network treats one answer.
+    struct Delivery
+    {
+        bool silent = false; // lost
+        bool late = false;
+        bool duplicated = false;
     };
 
     void receive(QUdpSocket &socket, int converter);
     void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
     void answer(int converter, const QNetworkDatagram &datagram, const Converter::Outcome &outcome,
-        bool silent);
+        const Delivery &delivery);
+    Delivery drawDelivery();
+    // Whether the converter hears a datagram that came by broadcast, or to its address.
+    bool hears(int converter, bool broadcast) const;
     void send(int converter, const QByteArray &reply, const QHostAddress &to, quint16 port);
     bool listen(int converter, const QHostAddress &address, QString *error);
+    bool answerFrom(int converter, const QHostAddress &address, QString *error);
     bool openJournal(QString *error);
+    Converter makeConverter(int n) const;
     // Where a converter comes back after a factory reset: the factory address,
     // or the next one that no other converter holds.
     QHostAddress factoryAddressFor(int converter) const;
     void say(int converter, const QString &what);
     void recordOutcome(int converter, const QNetworkDatagram &datagram,
-        const Converter::Outcome &outcome, const Converter::Settings &before, bool unanswered);
+        const Converter::Outcome &outcome, const Converter::Settings &before,
+        const Delivery &delivery);
     // One line of the journal: what a converter did with a datagram.
     void record(int converter, const QNetworkDatagram &datagram, const char *did,
         const QJsonObject &more = {});
