@@ -8,6 +8,8 @@
 
 #include "lbxform.h"
 
+#include "sandbox.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -83,6 +85,7 @@ Result windowListing(int expected, int timeoutMs)
 
 int main(int argc, char *argv[])
 {
+    requireSandbox();
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

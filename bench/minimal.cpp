@@ -3,6 +3,8 @@
 // --log-datagrams it is also the floor for a flood: it reads every datagram
 // that reaches its socket and writes its debug line as the window does.
 
+#include "sandbox.h"
+
 #include <QApplication>
 #include <QDebug>
 #include <QHostAddress>
@@ -13,6 +15,7 @@
 
 int main(int argc, char *argv[])
 {
+    requireSandbox();
     QApplication app(argc, argv);
     QWidget window;
     QUdpSocket socket;

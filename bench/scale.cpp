@@ -7,6 +7,8 @@
 
 #include "lbxform.h"
 
+#include "sandbox.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -60,6 +62,7 @@ void answer(int count, quint16 toolPort, const std::atomic<int> &listed, std::at
 
 int main(int argc, char *argv[])
 {
+    requireSandbox();
     QApplication app(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 50000;
     QUdpSocket converterPort;

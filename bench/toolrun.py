@@ -1,12 +1,20 @@
-"""Starts the built tool offscreen and follows its debug lines: shared by the
-start-up and flood benchmarks, which run inside scripts/netns-run."""
+"""What the Python benchmarks share: the refusal to run outside
+scripts/netns-run, the built tool offscreen with its debug lines followed, and
+lbxsim beside it."""
 import os
 import socket
 import subprocess
+import sys
 import threading
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+# Every benchmark here broadcasts or runs lbxctl: inside scripts/netns-run only,
+# never on a real network (as the tests, and as bench/run runs them).
+if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
+    sys.exit("refused: this benchmark sends datagrams, and runs only inside the private network "
+             "namespace of scripts/netns-run: scripts/netns-run python3 " + " ".join(sys.argv))
 TOOL = os.path.join(ROOT, "build", "src", "lbxconfig")
 SIMULATOR = os.path.join(ROOT, "build", "tools", "lbxsim", "lbxsim")
 MINIMAL = os.path.join(ROOT, "build", "bench", "lbxbench-minimal")

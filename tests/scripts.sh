@@ -40,5 +40,14 @@ check "no Xvfb is left running" "$([ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null
 check "lbxsim --help names itself, not the path it was started by" \
     "$(build/tools/lbxsim/lbxsim --help | head -n 1)" "Usage: lbxsim [options]"
 
+# A benchmark started bare would reach a real network: each refuses first.
+for bench in "python3 bench/set_all.py" "build/bench/lbxbench-burst 1 100"; do
+    status=0
+    # shellcheck disable=SC2086
+    env -u LBX_SANDBOX $bench >"$work/out" 2>&1 || status=$?
+    check "$bench refuses to run outside the namespace" \
+        "$status:$(grep -c '^refused: ' "$work/out")" "1:1"
+done
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]

@@ -49,6 +49,8 @@ public:
     // When set, each request a converter hears (the broadcast, or one sent to it)
     // is answered from its socket with what this returns; nothing when empty.
     std::function<QByteArray(int converter, const QByteArray &request)> answer;
+    // When set, how many milliseconds the answer to a request takes to go out.
+    std::function<int(int converter, const QByteArray &request)> delay;
 
 private:
     void heard(QUdpSocket &socket, int converter);
