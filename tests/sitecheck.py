@@ -2,9 +2,12 @@
 
 Random sites of simulated converters, random lbxctl commands against them,
 and every claim lbxctl makes held against what the converters' own journals
-say they did. A failure prints its seed and scenario; --seed S replays it.
-Runs inside scripts/netns-run; each worker runs its sites in a network
-namespace of its own."""
+say they did. The sites are drawn as real LANs are: answers lost, late (after
+lbxctl moved on), duplicated or sent from another address; converters deaf to
+the broadcast or to unicast, uuids shared, empty or JSON numbers, plug-ins no
+window knows or none at all. A failure prints its seed and scenario; --seed S
+replays it. Runs inside scripts/netns-run; each worker runs its sites in a
+network namespace of its own."""
 import argparse
 import ipaddress
 import json
@@ -20,13 +23,28 @@ import traceback
 NETNS_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "netns-run")
 CALL_OF = {"set": "lbx.set", "factory": "lbx.factory", "update": "lbx.update",
            "upload-log": "lbx.uploadLog"}
-# What a converter that took a command did; rejected and ignored ones took nothing.
-TOOK = {"applied", "kept", "reset", "update-started", "answered"}
 # What changed the converter: it must not happen twice for one command. A
 # converter that acknowledges and keeps its settings shows nothing to tell by.
 CHANGED = {"applied", "reset", "update-started"}
 SUCCESS = {"done", "already-so", "confirmed"}
 NOWHERE = "127.0.9.9"  # no converter lives there
+TIMEOUT = 0.2  # lbxctl's --timeout: a late answer comes after it
+FACTORY = {"baud": 9600, "pluginName": "OvUdp485"}
+
+
+def address(number):
+    return socket.inet_ntoa(number.to_bytes(4, "big"))
+
+
+def json_text(value):
+    """A uuid as a person names it: text as it is, a number as its JSON text."""
+    return value if isinstance(value, str) else json.dumps(value)
+
+
+def names(target, uuid):
+    """Whether a uuid target's text names a converter reporting this uuid."""
+    return isinstance(uuid, (str, int, float)) and not isinstance(uuid, bool) and \
+        target != "" and json_text(uuid) == target
 
 
 class Group:
@@ -37,32 +55,33 @@ class Group:
         self.base = (127 << 24) | ((index + 1) << 8) | 2
         self.journal = os.path.join(work, "journal%d" % index)
         self.factory = None
+        self.restart = rng.choice([0, 200, 400, 800])
         options = ["--count", str(count), "--base", address(self.base), "--journal", self.journal,
                    "--uuid-prefix", "G%dX" % index, "--seed", str(rng.randint(1, 1 << 30)),
-                   "--restart", str(rng.choice([0, 200, 400, 800]))]
-        if rng.random() < 0.3:
+                   "--restart", str(self.restart)]
+        self.lossy = rng.random() < 0.3
+        if self.lossy:
             options += ["--silent-chance", str(rng.choice([0.1, 0.3]))]
         if rng.random() < 0.2:
             options += ["--delay", str(rng.choice([20, 60]))]
+        self.late = rng.random() < 0.25
+        if self.late:
+            options += ["--late-chance", str(rng.choice([0.2, 0.5])),
+                        "--late", str(rng.choice([300, 600]))]
+        if rng.random() < 0.2:
+            options += ["--duplicate-chance", "0.5"]
         if rng.random() < 0.3:
             options += ["--keeps-settings", str(rng.randint(1, count))]
         if rng.random() < 0.3:
             options += ["--update-to", "1.6"]
-        if rng.random() < 0.2:
-            self.factory = self.base + 200
+        if rng.random() < 0.2:  # outside a sweep of the lower half, or inside it
+            self.factory = self.base + rng.choice([200, 20])
             options += ["--factory-address", address(self.factory)]
         if rng.random() < 0.2:
             options += ["--rejects", str(rng.randint(1, count))]
-        self.twins = {}
+        self.twins, self.plugins, self.answers_from, self.deaf = {}, {}, {}, {}
         for n in range(1, count + 1):
-            draw = rng.random()
-            if draw < 0.1:
-                options += ["--uuid", "%d=%s" % (n, rng.choice(["", shared]))]
-            elif draw < 0.13:
-                options += ["--uuid", "%d=%d" % (n, 1000 + n), "--uuid-number", str(n)]
-            elif draw < 0.18:
-                self.twins[n] = "TWIN%d%d" % (index, n)
-                options += ["--twin", "%d=%s" % (n, self.twins[n])]
+            options += self.draw_converter(rng, index, n, shared)
         self.options = options
         self.log = os.path.join(work, "lbxsim%d" % index)
         with open(self.log, "w") as log:
@@ -75,6 +94,46 @@ class Group:
             time.sleep(0.01)
         self.entries = []  # the journal so far
         self.read = 0
+
+    def draw_converter(self, rng, index, n, shared):
+        """The quirks of converter n, as lbxsim options."""
+        options = []
+        draw = rng.random()
+        if draw < 0.1:
+            options += ["--uuid", "%d=%s" % (n, rng.choice(["", shared]))]
+        elif draw < 0.15:  # a number, now and then the same as another's, or its text
+            number = rng.choice([1000 + n, 1000])
+            options += ["--uuid", "%d=%d" % (n, number)]
+            if rng.random() < 0.8:
+                options += ["--uuid-number", str(n)]
+        elif draw < 0.2:
+            self.twins[n] = "TWIN%d%d" % (index, n)
+            options += ["--twin", "%d=%s" % (n, self.twins[n])]
+        draw = rng.random()
+        if draw < 0.06:
+            self.plugins[n] = rng.choice(["Modbus485", ""])
+            options += ["--plugin", "%d=%s" % (n, self.plugins[n])]
+        elif draw < 0.1:
+            self.plugins[n] = None
+            options += ["--no-plugin", str(n)]
+        draw = rng.random()
+        if draw < 0.05 and self.count > 1:  # from a neighbour's address, or from outside
+            other = rng.choice([m for m in range(1, self.count + 1) if m != n])
+            self.answers_from[n] = address(rng.choice([self.base + other - 1, self.base + 150]))
+            options += ["--answers-from", "%d=%s" % (n, self.answers_from[n])]
+        elif draw < 0.09:
+            self.deaf[n] = rng.choice(["unicast-only", "broadcast-only"])
+            options += ["--" + self.deaf[n], str(n)]
+        return options
+
+    def factory_settings(self, n):
+        settings = dict(FACTORY)
+        if n in self.plugins:
+            if self.plugins[n] is None:
+                del settings["pluginName"]
+            else:
+                settings["pluginName"] = self.plugins[n]
+        return settings
 
     def said(self, text):
         with open(self.log, encoding="utf-8") as log:
@@ -100,10 +159,6 @@ class Group:
         self.process.wait()
 
 
-def address(number):
-    return socket.inet_ntoa(number.to_bytes(4, "big"))
-
-
 class Site:
     def __init__(self, rng, lbxsim, work):
         total = rng.randint(1, 40)
@@ -121,8 +176,12 @@ class Site:
         self.plan = []
 
     def settle(self):
-        """Waits until every converter has read all that was sent to it: a marker
-        sent after it to each address comes out last in the journals."""
+        """Waits until every converter has read all that was sent to it, and sent
+        every answer, late ones too: a marker sent after it to each address comes
+        out last in the journals, and the late answers are over by then."""
+        late = max([int(g.options[g.options.index("--late") + 1]) for g in self.groups
+                    if "--late" in g.options] + [0])
+        time.sleep(late / 1000)
         self.marker += 1
         call = "lbx.marker%d" % self.marker
         sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -132,28 +191,34 @@ class Site:
         sender.close()
         deadline = time.monotonic() + 20
         for group in self.groups:
+            deaf = {n for n, how in group.deaf.items() if how == "broadcast-only"}
             while True:
                 group.catch_up()
-                marked = {e["converter"] for e in group.entries if e.get("call") == call}
-                if len(marked) == group.count or time.monotonic() > deadline:
+                marked = {e["converter"] for e in group.entries if e.get("call") == call} | deaf
+                if len(marked) >= group.count or time.monotonic() > deadline:
                     break
                 time.sleep(0.01)
 
     def converters(self):
-        """Each converter as its journal last showed it: uuid, address, settings."""
+        """Each converter as its journal last showed it: uuid, address, where its
+        answers come from, settings."""
         found = {}
         for g, group in enumerate(self.groups):
             for n in range(1, group.count + 1):
                 found[(g, n)] = {"uuid": None, "at": address(group.base + n - 1),
-                                 "settings": {"baud": 9600, "pluginName": "OvUdp485"}}
+                                 "settings": group.factory_settings(n), "group": g, "n": n}
             for entry in group.entries:
                 state = found[(g, entry["converter"])]
                 state["uuid"], state["at"] = entry["uuid"], entry["at"]
                 if "after" in entry:
                     state["settings"] = entry["after"]
+            for n in range(1, group.count + 1):
+                state = found[(g, n)]
+                state["from"] = group.answers_from.get(n, state["at"])
+                state["deaf"] = group.deaf.get(n)
             # A twin answers from its converter's address, as another uuid.
             for n, uuid in group.twins.items():
-                found[(g, n, "twin")] = dict(found[(g, n)], uuid=uuid)
+                found[(g, n, "twin")] = dict(found[(g, n)], uuid=uuid, twin=True)
         return found
 
     def entries_since(self, marks):
@@ -191,22 +256,52 @@ def draw_plan(rng, converters, path):
     return rows
 
 
-def draw_sweep(rng, site):
-    """--sweep of a range around one group: all of its /24, the lower half (a
-    converter reset to its factory address falls outside), or its first two hosts."""
+def draw_search(rng, site):
+    """How a command searches: by broadcast (nothing), a --sweep of a range
+    around one group (all of its /24, its lower half, which a converter reset
+    to a high factory address leaves, or its first two hosts), or --host."""
     group = rng.choice(site.groups)
-    network = address(group.base & ~0xFF)
-    return ["--sweep", "%s/%d" % (network, rng.choice([24, 25, 30]))]
+    draw = rng.random()
+    if draw < 0.7:
+        return []
+    if draw < 0.9:
+        return ["--sweep", "%s/%d" % (address(group.base & ~0xFF), rng.choice([24, 25, 30]))]
+    hosts = rng.sample(range(group.count), min(2, group.count))
+    return [a for n in hosts for a in ("--host", address(group.base + n))]
 
 
-def swept(arguments):
-    """The ranges a command line sweeps; empty when it searches by broadcast."""
-    return [ipaddress.ip_network(arguments[i + 1]) for i, a in enumerate(arguments)
-            if a == "--sweep"]
+def searched(arguments):
+    """The ranges and hosts a command line asks by unicast; empty for a broadcast."""
+    ranges = [ipaddress.ip_network(arguments[i + 1]) for i, a in enumerate(arguments)
+              if a == "--sweep"]
+    return ranges + [ipaddress.ip_network(arguments[i + 1]) for i, a in enumerate(arguments)
+                     if a == "--host"]
 
 
 def outside(ranges, ip):
     return bool(ranges) and not any(ipaddress.ip_address(ip) in r for r in ranges)
+
+
+def draw_targets(rng, converters):
+    arguments = []
+    for _ in range(rng.randint(1, 3)):
+        converter = rng.choice(converters)
+        form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"] * 5 + ["empty"])
+        uuid = converter["uuid"]
+        named = isinstance(uuid, (str, int, float)) and json_text(uuid) != ""
+        if form == "uuid" and named and not json_text(uuid)[0].isdigit():
+            arguments.append(uuid)
+        elif form in ("uuid", "uuid:") and named:
+            arguments.append("uuid:" + json_text(uuid))
+        elif form == "ip:":
+            arguments.append("ip:" + converter["at"])
+        elif form == "nowhere":
+            arguments.append(NOWHERE)
+        elif form == "empty":  # a script's unset variable
+            arguments.append(rng.choice(["", "uuid:"]))
+        else:
+            arguments.append(converter["at"])
+    return arguments
 
 
 def draw_command(rng, site, work):
@@ -215,9 +310,12 @@ def draw_command(rng, site, work):
                           "check"])
     roster = os.path.join(work, "roster.json")
     if command == "discover":
-        sweep = draw_sweep(rng, site) if rng.random() < 0.3 else []
-        return ([command, "--save", roster] if rng.random() < 0.5 else [command]) + sweep
+        return ([command, "--save", roster] if rng.random() < 0.5 else [command]) + \
+            draw_search(rng, site)
     if command == "check":
+        if rng.random() < 0.3:
+            pairs = {(json.dumps(c["uuid"]), c["from"]) for c in converters}
+            return [command, "--expect", str(max(0, len(pairs) + rng.choice([-1, 0, 0, 1])))]
         return [command, roster] if os.path.exists(roster) else ["discover", "--save", roster]
     if command == "apply":
         dry = ["--dry-run"] if rng.random() < 0.3 else []
@@ -233,25 +331,9 @@ def draw_command(rng, site, work):
     arguments = [command]
     if rng.random() < 0.2:
         arguments.append("--all")
-        if rng.random() < 0.3:
-            arguments += draw_sweep(rng, site)
     else:
-        for _ in range(rng.randint(1, 3)):
-            converter = rng.choice(converters)
-            form = rng.choice(["uuid", "address", "uuid:", "ip:", "nowhere"] * 5 + ["empty"])
-            named = isinstance(converter["uuid"], str)
-            if form == "uuid" and named and converter["uuid"] and not converter["uuid"][0].isdigit():
-                arguments.append(converter["uuid"])
-            elif form in ("uuid", "uuid:") and named and converter["uuid"]:
-                arguments.append("uuid:" + converter["uuid"])
-            elif form == "ip:":
-                arguments.append("ip:" + converter["at"])
-            elif form == "nowhere":
-                arguments.append(NOWHERE)
-            elif form == "empty":  # a script's unset variable
-                arguments.append(rng.choice(["", "uuid:"]))
-            else:
-                arguments.append(converter["at"])
+        arguments += draw_targets(rng, converters)
+    arguments += draw_search(rng, site)
     if command == "set":
         arguments += ["--baud", str(rng.choice([4800, 9600, 19200, 115200]))]
         if rng.random() < 0.6:
@@ -259,7 +341,8 @@ def draw_command(rng, site, work):
     if command == "factory":
         arguments.append("--yes")
     if command != "upload-log" and rng.random() < 0.4:
-        arguments += ["--wait", "--wait-timeout", "4"]
+        # Long enough for a reset converter to be searched for where it comes back.
+        arguments += ["--wait", "--wait-timeout", "8" if command == "factory" else "4"]
     return arguments + ["--retries", str(rng.randint(0, 2))]
 
 
@@ -271,7 +354,28 @@ def asked_settings(arguments):
 
 def shows(settings, asked):
     baud, plugin = asked
-    return settings["baud"] == baud and (plugin is None or settings["pluginName"] == plugin)
+    return settings["baud"] == baud and (plugin is None or settings.get("pluginName") == plugin)
+
+
+def check_resends(call, taken, entries):
+    """A command is sent to a converter again only on an answer to lbx.info that
+    came in time from its own address, after the last send, showing it up and
+    not changed by the command (taken(entry) is not True)."""
+    failures = []
+    by_converter = {}
+    for g, entry in entries:
+        by_converter.setdefault((g, entry["converter"]), []).append(entry)
+    for seen in by_converter.values():
+        sends = [e for e in seen if e.get("call") == call]
+        for previous, resend in zip(sends, sends[1:]):
+            probes = [e for e in seen if e.get("call") == "lbx.info" and
+                      previous["t"] < e["t"] < resend["t"] and e.get("answered") and
+                      not e.get("late") and "answeredFrom" not in e and
+                      e["did"] == "answered" and taken(e) is not True]
+            if not probes:
+                failures.append("%s was sent %s again with no answer in time to show it "
+                                "not taken: %s" % (resend["at"], call, seen))
+    return failures
 
 
 def check_apply(arguments, status, lines, before, after, entries, plan):
@@ -293,8 +397,18 @@ def check_apply(arguments, status, lines, before, after, entries, plan):
         row = planned.get(entry["uuid"])
         if row is None:
             failures.append("%s (%s) was set, but no row names it" % (entry["at"], entry["uuid"]))
-        elif "before" in entry and shows(entry["before"], (row["baud"], row["plugin"] or None)):
+            continue
+        asked = {"baud": row["baud"]}
+        if row["plugin"]:  # an empty cell keeps the converter's own
+            asked["pluginName"] = row["plugin"]
+        if entry.get("asked") != asked:
+            failures.append("%s was sent %s for the row %s" % (entry["at"], entry.get("asked"),
+                                                                row))
+        if "before" in entry and shows(entry["before"], (row["baud"], row["plugin"] or None)):
             failures.append("%s was set, but it was as planned already" % entry["at"])
+    failures += check_resends("lbx.set", lambda e: shows(
+        e["after"], (planned[e["uuid"]]["baud"], planned[e["uuid"]]["plugin"] or None))
+        if e["uuid"] in planned else None, entries)
     rows = [line for line in lines if "line" in line or line.get("plan") == "missing"]
     outcomes = {}
     for line in lines:
@@ -354,72 +468,140 @@ def check_roster(arguments, status, before, after, previous):
         saved = json.loads(text)["converters"]
     except (ValueError, TypeError, KeyError):
         return ["the roster is not whole: %r" % (text or "")[:200]]
-    live = {(c["uuid"], c["at"]) for c in list(before.values()) + list(after.values())}
+    live = {(json.dumps(c["uuid"]), c["from"]) for c in list(before.values()) + list(after.values())}
     failures = ["the roster lists %s at %s, which is not there" % (c.get("uuid"), c.get("ip"))
-                for c in saved if (c.get("uuid"), c.get("ip")) not in live]
+                for c in saved if (json.dumps(c.get("uuid")), c.get("ip")) not in live]
     if not saved:
         failures.append("a roster with no converter replaced %r" % (previous or "")[:100])
     return failures
 
 
-def check_findings(status, lines, after):
-    """Every "ok" of check is true of a converter now; exit 0 only when all are."""
+def check_findings(arguments, status, lines, after):
+    """Every "ok" of check is true of a converter now; exit 0 only when all are,
+    and as many answered as expected."""
     failures = []
-    for line in lines[:-1]:
-        # The uuid as the converter sent it: a number shows as "" in the finding itself.
+    findings, summary = lines[:-1], (lines[-1] if lines else {})
+    live = {(json.dumps(c["uuid"]), c["from"]) for c in after.values()}
+    for line in findings:
         uuid = line.get("now", {}).get("uuid", line.get("uuid"))
-        if line.get("check") == "ok" and not any(
-                c["uuid"] == uuid and c["at"] == line.get("ip") for c in after.values()):
+        if line.get("check") == "ok" and (json.dumps(uuid), line.get("ip")) not in live:
             failures.append("check calls %s at %s ok, but it is not there" % (
                 line.get("uuid"), line.get("ip")))
-    if status == 0 and any(line.get("check") not in (None, "ok") for line in lines):
-        failures.append("exit status 0, but not every finding is ok")
+    answered = [line for line in findings if line.get("check") != "missing"]
+    if summary.get("found") != len(answered):
+        failures.append("check counts %s found, but lists %d" % (summary.get("found"),
+                                                                len(answered)))
+    if "--expect" in arguments:
+        expected = int(arguments[arguments.index("--expect") + 1])
+        if summary.get("expected") != expected:
+            failures.append("check expects %s, not %d" % (summary.get("expected"), expected))
+    all_ok = summary.get("found") == summary.get("expected") and \
+        all(line.get("check") == "ok" for line in findings)
+    if summary.get("ok") != all_ok or (status == 0) != all_ok:
+        failures.append("check says ok %s with exit status %d, but %d of %s answered and the "
+                        "findings are %s" % (summary.get("ok"), status, len(answered),
+                                             summary.get("expected"),
+                                             [line.get("check") for line in findings]))
     return failures
 
 
-def check_command(arguments, status, lines, before, after, entries):
-    """Every claim the command's output makes, held against the journal entries
-    written while it ran; the failures found."""
+def check_discover(arguments, status, lines, before, after):
     failures = []
-    if arguments[0] == "check":
-        return check_findings(status, lines, after)
-    if arguments[0] == "discover":
-        live = {(c["uuid"], c["at"]) for c in before.values()} | \
-            {(c["uuid"], c["at"]) for c in after.values()}
-        for line in lines:
-            if (line.get("uuid"), line.get("ip")) not in live:
-                failures.append("listed a converter that is not there: %s" % line)
-            if outside(swept(arguments), line.get("ip")):
-                failures.append("listed a converter outside the sweep: %s" % line)
-        if status == 0 and not lines:
-            failures.append("exit status 0, but nothing listed")
-        return failures
-    call = CALL_OF[arguments[0]]
-    named = []
-    for target in arguments[1:]:
-        if target.startswith("-"):
-            break
-        named.append(target)
+    live = {(json.dumps(c["uuid"]), c["from"]) for c in before.values()} | \
+        {(json.dumps(c["uuid"]), c["from"]) for c in after.values()}
+    for line in lines:
+        if (json.dumps(line.get("uuid")), line.get("ip")) not in live:
+            failures.append("listed a converter that is not there: %s" % line)
+        if outside(searched(arguments), line.get("ip")) and "askedAt" not in line:
+            failures.append("listed a converter outside what was asked, unmarked: %s" % line)
+        shared = [other for other in lines if other is not line and
+                  json.dumps(other.get("uuid")) == json.dumps(line.get("uuid")) and
+                  other.get("ip") != line.get("ip")]
+        if bool(line.get("sharedUuid")) != bool(shared):
+            failures.append("%s at %s is %smarked as sharing its uuid" % (
+                json.dumps(line.get("uuid")), line.get("ip"),
+                "" if line.get("sharedUuid") else "not "))
+    if status == 0 and not lines:
+        failures.append("exit status 0, but nothing listed")
+    return failures
+
+
+def allowed_by(named, before):
+    """The addresses the targets name: each address, and where each uuid lives."""
     allowed = set()
     for target in named:
         if target.startswith("uuid:") or not target.startswith("ip:") and target.count(".") != 3:
             uuid = target[5:] if target.startswith("uuid:") else target
-            allowed |= {c["at"] for c in before.values() if c["uuid"] == uuid}
+            allowed |= {c["from"] for c in before.values() if names(uuid, c["uuid"])}
         else:
             allowed.add(target[3:] if target.startswith("ip:") else target)
+    return allowed
+
+
+def answering_from(before, ip):
+    """The uuids a search hears from an address (twins, and those answering for others)."""
+    return [c["uuid"] for c in before.values() if c["from"] == ip]
+
+
+def check_reach(arguments, status, lines, before, changing):
+    """Each command reached only what was named, or for --all only an address
+    asked that answered there; a uuid whose address answers as another uuid too
+    is ambiguous and gets nothing."""
+    failures = []
+    named = [t for t in arguments[1:arguments.index(next(a for a in arguments[1:]
+                                                          if a.startswith("-")))]]
     if any(target in ("", "uuid:") for target in named) and status != 2:
         failures.append("an empty target was not refused (exit status %d)" % status)
     everyone = "--all" in arguments
-    changing = [(g, e) for g, e in entries if e.get("call") == call]
-    for g, entry in changing:
+    allowed = allowed_by(named, before)
+    heard = {c["from"] for c in before.values()}
+    for _, entry in changing:
         if status == 2:
-            failures.append("refused (exit 2), yet %s reached %s" % (call, entry["at"]))
-        elif not everyone and entry["at"] not in allowed:
-            failures.append("%s reached %s, which was not named" % (call, entry["at"]))
-        elif everyone and outside(swept(arguments), entry["at"]):
-            failures.append("%s reached %s, outside the sweep" % (call, entry["at"]))
+            failures.append("refused (exit 2), yet %s reached %s" % (entry["call"], entry["to"]))
+        elif not everyone and entry["to"] not in allowed:
+            failures.append("%s reached %s, which was not named" % (entry["call"], entry["to"]))
+        elif everyone and (outside(searched(arguments), entry["to"]) or entry["to"] not in heard):
+            failures.append("%s reached %s, which was not asked or did not answer there" % (
+                entry["call"], entry["to"]))
+    for target in named:
+        uuid = target[5:] if target.startswith("uuid:") else target
+        if target.startswith("ip:") or (target.count(".") == 3 and not target.startswith("uuid:")):
+            continue
+        homes = {c["from"] for c in before.values() if names(uuid, c["uuid"])}
+        twinned = [ip for ip in homes if any(c.get("twin") and c["from"] == ip
+                                             for c in before.values())]
+        if len(homes) == 1 and twinned and status != 2:
+            reached = [e for _, e in changing if e["to"] in twinned]
+            if reached:
+                failures.append("%s answers as another uuid too, yet %s reached it" % (
+                    twinned[0], reached[0]["call"]))
+            if not any(line.get("outcome") == "ambiguous" for line in lines):
+                failures.append("%s answers as another uuid too: no line calls it ambiguous" %
+                                twinned[0])
+    return failures
+
+
+def line_uuids(line):
+    """The uuids an outcome line names; none where lbxctl did not learn it."""
+    return [u for u in line.get("uuids", []) + [line.get("uuid")] if u is not None]
+
+
+def check_command(arguments, status, lines, before, after, entries, site):
+    """Every claim the command's output makes, held against the journal entries
+    written while it ran; the failures found."""
+    if arguments[0] == "check":
+        return check_findings(arguments, status, lines, after)
+    if arguments[0] == "discover":
+        return check_discover(arguments, status, lines, before, after)
+    call = CALL_OF[arguments[0]]
+    changing = [(g, e) for g, e in entries if e.get("call") == call]
+    failures = check_reach(arguments, status, lines, before, changing)
     by_ip = {}
     for line in lines:
+        if line.get("outcome") == "unasked":  # one line each for those answering from there
+            if line.get("ip") in by_ip or not outside(searched(arguments), line.get("ip")):
+                failures.append("%s was not asked, but a line says so: %s" % (line["ip"], line))
+            continue
         if line.get("ip") in by_ip and line.get("outcome") not in ("confirmed", "not-applied",
                                                                    "timed-out", "interrupted"):
             failures.append("two lines for %s" % line.get("ip"))
@@ -427,8 +609,8 @@ def check_command(arguments, status, lines, before, after, entries):
     if call == "lbx.set":
         baud, plugin = asked_settings(arguments)
         for _, entry in changing:
-            if entry["did"] == "applied" and entry["after"] != {
-                    "baud": baud, "pluginName": plugin or entry["before"]["pluginName"]}:
+            if entry["did"] == "applied" and entry["after"] != dict(
+                    entry["before"], baud=baud, **({"pluginName": plugin} if plugin else {})):
                 failures.append("%s was set to %s, not what was asked" % (entry["at"],
                                                                          entry["after"]))
     taken = {}
@@ -438,20 +620,66 @@ def check_command(arguments, status, lines, before, after, entries):
     for took in taken.values():
         if len(took) > 1:
             failures.append("%s took %s %d times" % (took[0]["at"], call, len(took)))
+    if call == "lbx.set":
+        failures += check_resends(call, lambda e: shows(e["after"], asked_settings(arguments)),
+                                  entries)
+    elif call != "lbx.uploadLog":  # which changes nothing, and is asked again
+        failures += check_resends(call, lambda e: None, entries)
     for ip, line in by_ip.items():
-        failures += check_line(call, arguments, line, [e for _, e in changing if e["at"] == ip],
+        reached = [e for _, e in changing if e["to"] == ip]
+        if call == "lbx.factory":
+            failures += check_comeback(arguments, line, reached, after, site)
+        failures += check_line(call, arguments, line, reached,
                                [c for c in after.values() if c["at"] == ip or
-                                c["uuid"] == line.get("uuid")])
+                                c["uuid"] in line_uuids(line)], entries)
+        # The uuid a line is about got the command; the others it names answer there.
+        took = {json.dumps(c["uuid"]) for c in before.values() if c["at"] in
+                {e["at"] for e in reached}}
+        if line.get("outcome") in SUCCESS and line.get("uuid") is not None and \
+                json.dumps(line["uuid"]) not in took:
+            failures.append("%s: %s for %s, which never got %s" % (
+                ip, line.get("outcome"), json.dumps(line["uuid"]), call))
+        there = {json.dumps(c["uuid"]) for c in before.values() if c["from"] == ip}
+        failures += ["%s: the line names %s, which does not answer there" % (ip, json.dumps(u))
+                     for u in line.get("uuids", []) if json.dumps(u) not in there]
     ok = bool(lines) and all(line.get("ok") for line in lines)
     if status != 2 and (status == 0) != ok:
         failures.append("exit status %d, but the outcomes say %s" % (status, ok))
     return failures
 
 
-def check_line(call, arguments, line, reached, now):
+def restart_seen(entries, reset):
+    """Whether anything but the converter's word shows that it restarted: a
+    poll it ignored while restarting, a new address, other settings."""
+    after = [e for _, e in entries if e["converter"] == reset["converter"] and
+             e["t"] > reset["t"] and e["uuid"] == reset["uuid"]]
+    return any(e["did"] == "ignored-restarting" for e in after) or \
+        any(e["at"] != reset["at"] for e in after) or reset["before"] != reset["after"]
+
+
+def check_comeback(arguments, line, reached, after, site):
+    """A reset converter that came back where the command searched (its address,
+    the range swept, a host asked, anywhere for a broadcast), in a group that
+    loses and delays nothing, with a uuid of its own, is found there."""
+    resets = [e for e in reached if e["did"] == "reset" and e.get("answered") and
+              not e.get("late")]
+    if line.get("outcome") != "timed-out" or not resets:
+        return []
+    reset = resets[0]
+    now = [c for c in after.values() if c["uuid"] == reset["uuid"] and not c.get("twin")]
+    group = site.groups[now[0]["group"]] if len(now) == 1 else None
+    if group is None or group.lossy or group.late or not json_text(reset["uuid"]) or \
+            now[0]["deaf"] or now[0]["from"] != now[0]["at"] or \
+            outside(searched(arguments), now[0]["at"]):
+        return []
+    return ["%s: reset, back at %s where the command searched, yet %s" % (
+        line["ip"], now[0]["at"], line.get("text"))]
+
+
+def check_line(call, arguments, line, reached, now, entries):
     """One outcome line against the entries of its converter and its state now."""
     outcome, ip = line.get("outcome"), line.get("ip")
-    answered = [e for e in reached if e.get("answered") and e["did"] in TOOK | {"rejected"}]
+    answered = [e for e in reached if e.get("answered") and e["did"] != "deaf"]
     if outcome == "done" and not any(e["did"] != "rejected" for e in answered):
         return ["%s: done, but no acknowledgement went out: %s" % (ip, reached)]
     if outcome == "failed" and not any(e["did"] == "rejected" for e in answered):
@@ -459,9 +687,14 @@ def check_line(call, arguments, line, reached, now):
     if outcome in ("already-so", "confirmed") and call == "lbx.set":
         if not any(shows(c["settings"], asked_settings(arguments)) for c in now):
             return ["%s: %s, but it reports %s" % (ip, outcome, [c["settings"] for c in now])]
-    if outcome == "confirmed" and call == "lbx.factory" and \
-            not any(e["did"] == "reset" for e in reached):
-        return ["%s: confirmed, but it was never reset: %s" % (ip, reached)]
+    resets = [e for e in reached if e["did"] == "reset"]
+    if outcome == "confirmed" and call == "lbx.factory":
+        if not resets:
+            return ["%s: confirmed, but it was never reset: %s" % (ip, reached)]
+        # Its own word that it resets, come in time, or a change that shows it.
+        if not any(reset.get("answered") and not reset.get("late") or
+                   restart_seen(entries, reset) for reset in resets):
+            return ["%s: confirmed, but nothing showed the reset: %s" % (ip, reached)]
     if outcome == "confirmed" and call == "lbx.update" and \
             not any(e["did"] == "update-started" for e in reached):
         return ["%s: confirmed, but no update started: %s" % (ip, reached)]
@@ -469,6 +702,40 @@ def check_line(call, arguments, line, reached, now):
             all(shows(c["settings"], asked_settings(arguments)) for c in now):
         return ["%s: not applied, but it reports %s" % (ip, [c["settings"] for c in now])]
     return []
+
+
+def run_command(site, rng, work, lbxctl):
+    """Draws one command, runs it, and holds its claims; the story and failures."""
+    site.settle()
+    before = site.converters()
+    marks = [len(g.entries) for g in site.groups]
+    arguments = draw_command(rng, site, work)
+    roster = os.path.join(work, "roster.json")
+    previous = open(roster, encoding="utf-8").read() if os.path.exists(roster) else None
+    result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", str(TIMEOUT)],
+                            capture_output=True, text=True, timeout=120)
+    site.settle()
+    failures, lines = [], []
+    for text in result.stdout.splitlines():
+        try:
+            lines.append(json.loads(text))
+        except ValueError:
+            failures.append("not a JSON line: %r" % text)
+    after, entries = site.converters(), site.entries_since(marks)
+    if arguments[0] == "apply":
+        failures += check_apply(arguments, result.returncode, lines, before, after, entries,
+                                site.plan)
+    else:
+        failures += check_command(arguments, result.returncode, lines, before, after, entries,
+                                  site)
+    if "--backup" in arguments:
+        failures += check_backup(arguments, result.returncode, before, entries)
+    if "--save" in arguments:
+        failures += check_roster(arguments, result.returncode, before, after, previous)
+    story = ["lbxctl %s -> %d" % (" ".join(arguments), result.returncode)]
+    if failures:
+        story.append(result.stdout + result.stderr)
+    return story, failures
 
 
 def run_scenario(seed, lbxctl, lbxsim):
@@ -481,37 +748,10 @@ def run_scenario(seed, lbxctl, lbxsim):
             story.append("site: " + " | ".join(" ".join(g.options[:2] + g.options[6:])
                                                for g in site.groups))
             for _ in range(rng.randint(1, 3)):
-                site.settle()
-                before = site.converters()
-                marks = [len(g.entries) for g in site.groups]
-                arguments = draw_command(rng, site, work)
-                roster = os.path.join(work, "roster.json")
-                previous = open(roster, encoding="utf-8").read() \
-                    if os.path.exists(roster) else None
-                result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", "0.2"],
-                                        capture_output=True, text=True, timeout=120)
-                site.settle()
-                lines = []
-                for text in result.stdout.splitlines():
-                    try:
-                        lines.append(json.loads(text))
-                    except ValueError:
-                        failures.append("not a JSON line: %r" % text)
-                story.append("lbxctl %s -> %d" % (" ".join(arguments), result.returncode))
-                after, entries = site.converters(), site.entries_since(marks)
-                if arguments[0] == "apply":
-                    failures += check_apply(arguments, result.returncode, lines, before, after,
-                                            entries, site.plan)
-                else:
-                    failures += check_command(arguments, result.returncode, lines, before,
-                                              after, entries)
-                if "--backup" in arguments:
-                    failures += check_backup(arguments, result.returncode, before, entries)
-                if "--save" in arguments:
-                    failures += check_roster(arguments, result.returncode, before, after,
-                                             previous)
+                told, failed = run_command(site, rng, work, lbxctl)
+                story += told
+                failures += failed
                 if failures:
-                    story.append(result.stdout + result.stderr)
                     break
         finally:
             site.stop()

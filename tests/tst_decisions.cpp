@@ -7,11 +7,14 @@
 #include "addressrange.h"
 #include "plan.h"
 #include "rostercheck.h"
+#include "targets.h"
 #include "translation.h"
 
 #include <QTest>
 
 Q_DECLARE_METATYPE(FoundConverter)
+using Checked = QMap<QString, QStringList>;
+Q_DECLARE_METATYPE(Checked)
 
 namespace {
 
@@ -34,6 +37,21 @@ const QList<FoundConverter> site{found("A", "127.0.0.2"), found("B", "127.0.0.3"
     found("SAME", "127.0.0.4"), found("SAME", "127.0.0.5"), found("C", "127.0.0.6"),
     found("TWIN", "127.0.0.6")};
 
+// A converter whose uuid is a JSON number, or one heard from an address the
+// search did not ask.
+FoundConverter numbered(double uuid, const QString &ip)
+{
+    QJsonObject reported = record({}, ip);
+    reported.insert("uuid", uuid);
+    return {uuidName(uuid), QHostAddress(ip), reported, false};
+}
+FoundConverter unasked(const QString &uuid, const QString &ip)
+{
+    FoundConverter converter = found(uuid, ip);
+    converter.asked = false;
+    return converter;
+}
+
 } // namespace
 
 class DecisionsTest : public QObject
@@ -41,6 +59,8 @@ class DecisionsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void whereACommandMayGo_data();
+    void whereACommandMayGo();
     void searchMadeAgain_data();
     void searchMadeAgain();
     void adaptersAsDoctorSeesThem_data();
@@ -56,6 +76,86 @@ private slots:
     void siteAgainstItsRoster_data();
     void siteAgainstItsRoster();
 };
+
+void DecisionsTest::whereACommandMayGo_data()
+{
+    QTest::addColumn<QStringList>("targets"); // as the command line names them; "--all"
+    QTest::addColumn<QList<FoundConverter>>("found");
+    // What an address answered when asked just before the command, where it is
+    // not what the search heard there: uuids, or none.
+    QTest::addColumn<Checked>("checked");
+    QTest::addColumn<QStringList>("verdicts"); // "ip send", or why nothing goes out
+    const Checked asHeard;
+    QTest::newRow("a uuid alone at its address")
+        << QStringList{"A"} << site << asHeard << QStringList{"127.0.0.2 send"};
+    QTest::newRow("a uuid whose address answers as another too")
+        << QStringList{"TWIN"} << site << asHeard << QStringList{"127.0.0.6 ambiguous"};
+    QTest::newRow("that address, named")
+        << QStringList{"127.0.0.6"} << site << asHeard << QStringList{"127.0.0.6 send"};
+    QTest::newRow("a uuid no longer there when asked") << QStringList{
+        "A"} << site << Checked{{"127.0.0.2", {}}} << QStringList{"127.0.0.2 not-found"};
+    QTest::newRow("a uuid another converter answers for when asked") << QStringList{
+        "uuid:A"} << site << Checked{{"127.0.0.2", {"Z"}}} << QStringList{"127.0.0.2 ambiguous"};
+    QTest::newRow("a uuid at two addresses")
+        << QStringList{"B", "SAME"} << site << asHeard
+        << QStringList{"refused: the uuid \"SAME\" answered from 127.0.0.4, 127.0.0.5"};
+    QTest::newRow("a uuid heard only from an address not asked")
+        << QStringList{"FAR"} << (site + QList<FoundConverter>{unasked("FAR", "127.0.0.99")})
+        << asHeard << QStringList{"refused: the uuid \"FAR\" answered only from 127.0.0.99"};
+    QTest::newRow("--all leaves out what answered from an address not asked")
+        << QStringList{"--all"}
+        << QList<FoundConverter>{found("A", "127.0.0.2"), unasked("FAR", "127.0.0.99")} << asHeard
+        << QStringList{"127.0.0.2 send", "127.0.0.99 unasked"};
+    QTest::newRow("--all takes no address answering as two")
+        << QStringList{"--all"}
+        << QList<FoundConverter>{found("C", "127.0.0.6"), found("TWIN", "127.0.0.6")} << asHeard
+        << QStringList{"127.0.0.6 ambiguous"};
+    QTest::newRow("a uuid that is a number, named by its text")
+        << QStringList{"111"}
+        << QList<FoundConverter>{numbered(111, "127.0.0.2"), numbered(222, "127.0.0.3")} << asHeard
+        << QStringList{"127.0.0.2 send"};
+    QTest::newRow("111 and \"111\" share the name, not the uuid")
+        << QStringList{"111"}
+        << QList<FoundConverter>{numbered(111, "127.0.0.2"), found("111", "127.0.0.3")} << asHeard
+        << QStringList{"refused: the uuid \"111\" answered from 127.0.0.2, 127.0.0.3"};
+}
+
+void DecisionsTest::whereACommandMayGo()
+{
+    QFETCH(QStringList, targets);
+    QFETCH(QList<FoundConverter>, found);
+    QFETCH(Checked, checked);
+    TargetSet set;
+    for (const QString &text : qAsConst(targets)) {
+        if (text == QLatin1String("--all"))
+            set.all = true;
+        else
+            set.named.append(parseTarget(text));
+    }
+    const Resolution resolution = resolve(set, found);
+    QStringList got;
+    if (!resolution.refusal.isEmpty())
+        got.append(QStringLiteral("refused: ") + resolution.refusal);
+    for (const Aim &aim : resolution.aims) {
+        const QString ip = aim.address.toString();
+        QList<QJsonValue> heard;
+        for (const FoundConverter &converter : found) {
+            if (converter.address == aim.address)
+                heard.append(converter.uuidValue());
+        }
+        const bool answered = !checked.contains(ip) || !checked.value(ip).isEmpty();
+        for (const QString &uuid : checked.value(ip))
+            heard.append(uuid);
+        const char *const names[] = {"send", "ambiguous", "not-found"};
+        got.append(ip + ' ' + names[int(clearance(aim, heard, answered))]);
+    }
+    for (const FoundConverter &converter : resolution.unasked)
+        got.append(converter.address.toString() + QStringLiteral(" unasked"));
+    QFETCH(QStringList, verdicts);
+    QCOMPARE(got.size(), verdicts.size());
+    for (int i = 0; i < got.size(); ++i) // a refusal goes on to say what to do
+        QVERIFY2(got.at(i).startsWith(verdicts.at(i)), qPrintable(got.at(i)));
+}
 
 void DecisionsTest::searchMadeAgain_data()
 {

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+#include <vector>
+
 #include <csignal>
 
 namespace {
@@ -126,8 +129,13 @@ struct Behaviour
 {
     int acknowledgedTry = 0; // which try of the command it acknowledges; 0: none
     int infoBaud = 9600; // what lbx.info reports; 0: silent to it
+    QList<int> infoLateMs; // how late its first, second, ... answer to lbx.info comes
     Behaviour acknowledging(int n) const { return with(*this, &Behaviour::acknowledgedTry, n); }
     Behaviour silentToInfo() const { return with(*this, &Behaviour::infoBaud, 0); }
+    Behaviour answeringInfoLate(const QList<int> &ms) const
+    {
+        return with(*this, &Behaviour::infoLateMs, ms);
+    }
 };
 
 // What lbxctl must make of it: exit status, commands and lbx.info requests
@@ -177,6 +185,8 @@ private slots:
     void convertersSharingAUuidStayApart();
     void stateChangingCommandNeverSentBlindly_data();
     void stateChangingCommandNeverSentBlindly();
+    void everyDecisionRestsOnTheAnswerToItsQuestion_data();
+    void everyDecisionRestsOnTheAnswerToItsQuestion();
     void largeSiteWithASmallBuffer();
     void sweepOfALargeSiteLosesNone();
     void forgedTableRows_data();
@@ -191,6 +201,7 @@ private slots:
     void commandThatNeverArrivedIsNotConfirmed();
     void convertersSharingAUuidMoveApart();
     void settingTakenLateIsNotCalledNotApplied();
+    void progressGivesWayToResultsOnATerminal_data();
     void progressGivesWayToResultsOnATerminal();
     void siteVisitWithARoster();
     void metricsAndSpreadsheetsTakeHostileUuids();
@@ -255,6 +266,12 @@ void LbxctlTest::stateChangingCommandNeverSentBlindly_data()
     QTest::newRow("request lost, converter up")
         << set << Behaviour().acknowledging(2)
         << Expected().exit(0).sends(2).probes(1).says("set: answered");
+    // The second answer to the record asked before the command comes while the
+    // probe waits for its own, which comes too late: no answer to the probe.
+    QTest::newRow("a late answer to another question is no probe's answer")
+        << (set + QStringList{"--timeout", "1"})
+        << Behaviour().answeringInfoLate({1500, 2000, 1500})
+        << Expected().exit(1).sends(1).probes(1).says("nor to lbx.info");
     QTest::newRow("update, never answered though up")
         << QStringList{"update", "127.0.0.2"} << Behaviour()
         << Expected().exit(1).sends(3).probes(2).says("update: no answer after 3 tries");
@@ -271,6 +288,12 @@ void LbxctlTest::stateChangingCommandNeverSentBlindly()
     FakeConverters converters(1);
     int commands = 0;
     int infos = 0;
+    int infosAnswered = 0;
+    converters.delay = [&](int, const QByteArray &request) {
+        return call(request) == QLatin1String("lbx.info")
+            ? converter.infoLateMs.value(infosAnswered++)
+            : 0;
+    };
     converters.answer = [&](int, const QByteArray &request) {
         const QString name = call(request);
         if (name == QLatin1String("lbx.info")) {
@@ -282,11 +305,104 @@ void LbxctlTest::stateChangingCommandNeverSentBlindly()
             return QByteArray();
         return R"({"ack":")" + name.toLatin1() + R"(","result":"ok"})";
     };
-    const Run run = lbxctl(arguments + QStringList{"--timeout", "0.3", "--retries", "2"});
+    const Run run = lbxctl(arguments + QStringList{"--retries", "2"}, "0.3");
     QCOMPARE(run.status, expected.status);
     QCOMPARE(commands, expected.commandsSent);
     QCOMPARE(infos, expected.infoAsked);
     QVERIFY2(run.out.contains(expected.outcome), qPrintable(run.out));
+}
+
+namespace {
+
+// What each simulator's journal says its converters did, as "did=count" by
+// simulator ("0:applied=1"), for the calls that change something.
+QStringList changesIn(const QStringList &journals)
+{
+    QStringList counts;
+    for (int n = 0; n < journals.size(); ++n) {
+        QMap<QString, int> did;
+        for (const QByteArray &line : contents(journals.at(n)).split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            const QString call = entry.value("call").toString();
+            if (!call.isEmpty() && call != QLatin1String("lbx.info"))
+                ++did[entry.value("did").toString()];
+        }
+        for (auto it = did.cbegin(); it != did.cend(); ++it)
+            counts.append(QStringLiteral("%1:%2=%3").arg(n).arg(it.key()).arg(it.value()));
+    }
+    return counts;
+}
+
+} // namespace
+
+// A site where answers come late, from other addresses, or as two uuids at
+// once: what lbxctl sends, to whom, and what it claims rest on the converter's
+// answer to the question asked, from the address asked.
+void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion_data()
+{
+    QTest::addColumn<QStringList>("simulators"); // each one's options, blank-separated
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("outcomes"); // "ip outcome uuid/uuids", sorted
+    QTest::addColumn<QStringList>("changes"); // changesIn(), sorted
+    QTest::newRow("--all after a sweep: an answer from outside it is no target")
+        << QStringList{"--count 2 --answers-from 2=127.0.0.99", "--count 1 --base 127.0.0.99"}
+        << QStringList{"factory", "--all", "--sweep", "127.0.0.0/29", "--yes"} << 1
+        << QStringList{"127.0.0.2 done LBXSIM000001", "127.0.0.99 unasked LBXSIM000002"}
+        << QStringList{"0:reset=1"};
+    QTest::newRow("a twin named by its uuid is ambiguous")
+        << QStringList{"--count 2 --twin 1=TWIN"} << QStringList{"set", "TWIN", "--baud", "19200"}
+        << 1 << QStringList{"127.0.0.2 ambiguous TWIN/LBXSIM000001,TWIN"} << QStringList{};
+    QTest::newRow("a twin named by its address is set, both uuids named")
+        << QStringList{"--count 2 --twin 1=TWIN"}
+        << QStringList{"set", "127.0.0.2", "--baud", "19200"} << 0
+        << QStringList{"127.0.0.2 done /LBXSIM000001,TWIN"} << QStringList{"0:applied=1"};
+    QTest::newRow("uuids that are numbers, named by their text")
+        << QStringList{"--count 2 --uuid 1=111 --uuid-number 1 --uuid 2=222 --uuid-number 2"}
+        << QStringList{"upload-log", "uuid:222"} << 0 << QStringList{"127.0.0.3 done 222"}
+        << QStringList{"0:answered=1"};
+    QTest::newRow("a reset converter, back inside the range swept")
+        << QStringList{"--count 2 --restart 500 --factory-address 127.0.0.9"}
+        << QStringList{"factory", "--all", "--sweep", "127.0.0.0/28", "--yes", "--wait",
+               "--wait-timeout", "15"}
+        << 0 << QStringList{"127.0.0.2 confirmed LBXSIM000001", "127.0.0.3 confirmed LBXSIM000002"}
+        << QStringList{"0:reset=2"};
+}
+
+void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion()
+{
+    QFETCH(QStringList, simulators);
+    QFETCH(QStringList, arguments);
+    std::vector<std::unique_ptr<SimulatorProcess>> running;
+    QStringList journals;
+    for (const QString &options : qAsConst(simulators)) {
+        journals.append(folder.filePath(QStringLiteral("decisions%1").arg(journals.size())));
+        QFile::remove(journals.constLast());
+        running.push_back(std::make_unique<SimulatorProcess>(
+            options.split(' ') + QStringList{"--journal", journals.constLast()}));
+        QVERIFY(running.back()->started());
+    }
+    const Run run = lbxctl(arguments + QStringList{"--json"});
+    QStringList outcomes;
+    for (const QJsonObject &line : run.objects()) {
+        QStringList uuids;
+        for (const QJsonValue &uuid : line.value("uuids").toArray())
+            uuids.append(uuid.toVariant().toString());
+        outcomes.append(QStringList{line.value("ip").toString(), line.value("outcome").toString(),
+            line.value("uuid").toVariant().toString()
+                + (uuids.isEmpty() ? QString() : QLatin1Char('/') + uuids.join(','))}
+                            .join(' '));
+    }
+    outcomes.sort();
+    QTEST(outcomes, "outcomes");
+    QTEST(run.status, "status");
+    QFETCH(QStringList, changes);
+    const auto changed = [&] {
+        QStringList found = changesIn(journals);
+        found.sort();
+        return found;
+    };
+    QTRY_COMPARE(changed(), changes); // the last datagrams may still be on their way
 }
 
 // A receive buffer too small for a whole site's answers: a search that lost
@@ -582,26 +698,48 @@ QStringList screen(const QString &written)
     return rows;
 }
 
-// On a terminal the wait's progress and the results share the screen: each
-// result starts on a clean line, with no progress text before it.
+// On a terminal a long wait or sweep shows its progress, which gives way to
+// the results: each starts on a clean line, with no progress text before it.
+void LbxctlTest::progressGivesWayToResultsOnATerminal_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<QString>("rows"); // what every row on the screen holds
+    QTest::addColumn<int>("count");
+    QTest::newRow("a wait") << QStringList{"--count", "2", "--restart", "2500"}
+                            << "set 127.0.0.2 127.0.0.3 --baud 115200 --wait --timeout 0.3"
+                            << " pending, "
+                            << " set: confirmed 115200 OvUdp485 after " << 2;
+    QTest::newRow("a sweep") << QStringList{"--count", "2", "--base", "127.0.4.1"}
+                             << "discover --sweep 127.0.4.0/22 --rate 500 --timeout 0.3"
+                             << "sweep: "
+                             << "  1.5  " << 3;
+}
+
 void LbxctlTest::progressGivesWayToResultsOnATerminal()
 {
-    SimulatorProcess converters({"--count", "2", "--restart", "2500"});
+    QFETCH(QStringList, simulator);
+    QFETCH(QString, command);
+    SimulatorProcess converters(simulator);
     QVERIFY(converters.started());
     QProcess terminal; // script(1) gives lbxctl a pseudo-terminal
-    terminal.start(QStringLiteral("script"),
-        {"-qec", LBXCTL_PATH " set 127.0.0.2 127.0.0.3 --baud 115200 --wait --timeout 0.3",
-            "/dev/null"});
+    terminal.start(
+        QStringLiteral("script"), {"-qec", QStringLiteral(LBXCTL_PATH " ") + command, "/dev/null"});
     terminal.closeWriteChannel();
     QVERIFY(terminal.waitForFinished(60000));
     const QString written = QString::fromUtf8(terminal.readAllStandardOutput());
-    QVERIFY2(written.contains(QStringLiteral(" pending, ")), qPrintable(written));
-    const QStringList rows = screen(written);
-    QCOMPARE(rows.size(), 2);
-    for (const QString &row : rows)
-        QVERIFY2(row.startsWith(QStringLiteral("LBXSIM00000"))
-                && row.contains(QStringLiteral(" set: confirmed 115200 OvUdp485 after ")),
-            qPrintable(row));
+    QFETCH(QString, progress);
+    QVERIFY2(written.contains(progress), qPrintable(written));
+    const QStringList shown = screen(written);
+    QTEST(int(shown.size()), "count");
+    QFETCH(QString, rows);
+    for (const QString &row : shown) {
+        if (!row.startsWith(QStringLiteral("UUID"))) // a table's head
+            QVERIFY2(row.startsWith(QStringLiteral("LBXSIM00000")) && row.contains(rows)
+                    && !row.contains(progress),
+                qPrintable(row));
+    }
 }
 
 void LbxctlTest::siteVisitWithARoster()

@@ -156,3 +156,50 @@ System thisSystem()
     return System::Linux;
 #endif
 }
+
+QList<AdapterAddress> adapterAddresses()
+{
+    QList<AdapterAddress> found;
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                found.append({interface, entry});
+        }
+    }
+    return found;
+}
+
+QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddress *ownAddress)
+{
+    QList<QHostAddress> found;
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const AdapterAddress &address : addresses) {
+        const auto flags = address.interface.flags();
+        if ((!interfaceName.isEmpty()
+                && !namesAdapter(
+                    interfaceName, address.interface.name(), address.interface.humanReadableName()))
+            || !(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)
+            || address.entry.broadcast().isNull() || address.entry.prefixLength() >= 31)
+            continue; // a /31 or /32 has no broadcast address (RFC 3021)
+        found.append(address.entry.broadcast());
+        if (ownAddress && ownAddress->isNull())
+            *ownAddress = address.entry.ip();
+    }
+    return found;
+}
+
+QSet<quint32> localSubnetEdges()
+{
+    QSet<quint32> edges;
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const AdapterAddress &adapter : addresses) {
+        if (adapter.entry.prefixLength() >= 31)
+            continue;
+        const quint32 mask = adapter.entry.netmask().toIPv4Address();
+        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
+        edges << network << (network | ~mask);
+    }
+    return edges;
+}

@@ -1,7 +1,11 @@
 #ifndef LBXCTL_ADAPTER_H
 #define LBXCTL_ADAPTER_H
 
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkAddressEntry>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -43,5 +47,22 @@ QString adapterDescription(const QNetworkInterface &interface);
 
 // This system.
 System thisSystem();
+
+// Each IPv4 address of this computer's adapters, up or down, with its adapter.
+struct AdapterAddress
+{
+    QNetworkInterface interface;
+    QNetworkAddressEntry entry;
+};
+QList<AdapterAddress> adapterAddresses();
+
+// The network and broadcast addresses of this computer's subnets (below a
+// /31): a datagram to one of these reaches every host on that subnet.
+QSet<quint32> localSubnetEdges();
+
+// The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
+// or of the one named. Empty when there is none.
+QList<QHostAddress> directedBroadcasts(
+    const QString &interfaceName, QHostAddress *ownAddress = nullptr);
 
 #endif // LBXCTL_ADAPTER_H

@@ -56,7 +56,7 @@ QString stepText(const PlanStep &step)
             .arg(at.constFirst(), as.join(QStringLiteral(", ")));
     }
     case PlanStep::Unchanged:
-        return QStringLiteral("unchanged");
+        return Text::tr("unchanged");
     case PlanStep::Set:
         return Text::tr("set %1 -> %2")
             .arg(
@@ -121,30 +121,43 @@ bool savedBackup(Session &session, const QList<PlanStep> &steps)
     return false;
 }
 
-int setAndConfirm(Session &session, const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
+// The converters to set, each asked lbx.info at its address just before: one
+// that is not found there, or that answers as another uuid too, is not set.
+int setAndConfirm(Session &session, const QList<FoundConverter> &found,
+    const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
 {
-    QList<Client::Order> orders;
+    QList<Aim> aims;
     QHash<quint32, Protocol::Settings> settingsAt;
-    QHash<quint32, QJsonObject> before;
     for (const PlanStep &step : steps) {
         if (step.kind != PlanStep::Set)
             continue;
         const FoundConverter &converter = step.converters.constFirst();
-        const Protocol::Settings settings = step.row->settings;
-        orders.append({converter.address,
+        aims.append({converter.address, false, converter.uuidValue()});
+        settingsAt.insert(converter.address.toIPv4Address(), step.row->settings);
+    }
+    Client &client = session.client();
+    QList<QHostAddress> addresses;
+    for (const Aim &aim : qAsConst(aims))
+        addresses.append(aim.address);
+    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
+    QList<Client::Order> orders;
+    QHash<quint32, QJsonObject> before;
+    const QList<Aim> cleared = clearedAims(aims, found, checks, reporter);
+    for (const Aim &aim : cleared) {
+        const Protocol::Settings settings = settingsAt.value(aim.address.toIPv4Address());
+        orders.append({aim.address,
             {Protocol::setDatagram(settings), Protocol::Reply::Set, true,
                 [settings](const QJsonObject &record) {
                     return Protocol::showsSettings(record, settings) ? Evidence::Taken
                                                                      : Evidence::NotTaken;
                 }}});
-        settingsAt.insert(converter.address.toIPv4Address(), settings);
-        before.insert(converter.address.toIPv4Address(), converter.record);
+        before.insert(
+            aim.address.toIPv4Address(), checks.value(aim.address.toIPv4Address()).record);
     }
-    Client &client = session.client();
     const int confirmed = sendAndConfirm(
         client, orders, session.line.waitTimeoutMs(), before, reporter, [&](const Answer &answer) {
             const quint32 address = answer.address.toIPv4Address();
-            return Watch{answer.address, Protocol::uuidText(before.value(address)), false,
+            return Watch{answer.address, before.value(address).value(QLatin1String("uuid")), false,
                 settingsJudge(settingsAt.value(address))};
         });
     Output::note(Text::tr("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
@@ -223,7 +236,7 @@ int run(Session &session)
     }
     if (!savedBackup(session, steps))
         return Output::finish(OutputFailed);
-    return setAndConfirm(session, steps, reporter, tally);
+    return setAndConfirm(session, found, steps, reporter, tally);
 }
 
 } // namespace Apply

@@ -13,18 +13,17 @@
 #include "client.h"
 
 #include "adapter.h"
-#include "sweep.h"
+#include "exchanges.h"
+#include "output.h"
+#include "search.h"
 #include "translation.h"
 
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QHash>
-#include <QNetworkDatagram>
-#include <QNetworkInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTimer>
 
-#include <algorithm>
 #include <csignal>
 #include <utility>
 #include <vector>
@@ -35,58 +34,6 @@ volatile std::sig_atomic_t interruptRequested = 0;
 
 // A wait is cut into slices this long, so that an interrupt is seen promptly.
 constexpr int waitSliceMs = 50;
-
-// A search's answers have died down after this long without a new converter.
-constexpr int quietMs = 50;
-
-} // namespace
-
-QList<AdapterAddress> adapterAddresses()
-{
-    QList<AdapterAddress> found;
-    const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        const auto entries = interface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                found.append({interface, entry});
-        }
-    }
-    return found;
-}
-
-QList<QHostAddress> directedBroadcasts(const QString &interfaceName, QHostAddress *ownAddress)
-{
-    QList<QHostAddress> found;
-    const QList<AdapterAddress> addresses = adapterAddresses();
-    for (const AdapterAddress &address : addresses) {
-        const auto flags = address.interface.flags();
-        if ((!interfaceName.isEmpty()
-                && !namesAdapter(
-                    interfaceName, address.interface.name(), address.interface.humanReadableName()))
-            || !(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack)
-            || address.entry.broadcast().isNull() || address.entry.prefixLength() >= 31)
-            continue; // a /31 or /32 has no broadcast address (RFC 3021)
-        found.append(address.entry.broadcast());
-        if (ownAddress && ownAddress->isNull())
-            *ownAddress = address.entry.ip();
-    }
-    return found;
-}
-
-QSet<quint32> localSubnetEdges()
-{
-    QSet<quint32> edges;
-    const QList<AdapterAddress> addresses = adapterAddresses();
-    for (const AdapterAddress &adapter : addresses) {
-        if (adapter.entry.prefixLength() >= 31)
-            continue;
-        const quint32 mask = adapter.entry.netmask().toIPv4Address();
-        const quint32 network = adapter.entry.ip().toIPv4Address() & mask;
-        edges << network << (network | ~mask);
-    }
-    return edges;
-}
 
 // The hosts, then each range's addresses that are no local subnet's network or
 // broadcast address, each once.
@@ -112,19 +59,33 @@ QList<QHostAddress> unicastAddresses(const Client::Options &options)
     return addresses;
 }
 
+} // namespace
+
+QString uuidName(const QJsonValue &uuid)
+{
+    if (uuid.isString() || uuid.isUndefined())
+        return uuid.toString();
+    const QByteArray text = QJsonDocument(QJsonArray{uuid}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
 void markSharedUuids(QList<FoundConverter> &converters)
 {
-    QHash<QString, int> addresses;
-    for (const FoundConverter &converter : qAsConst(converters))
-        ++addresses[converter.uuid];
-    for (FoundConverter &converter : converters)
-        converter.sharedUuid = addresses.value(converter.uuid) > 1;
+    for (FoundConverter &converter : converters) {
+        converter.sharedUuid
+            = std::any_of(converters.cbegin(), converters.cend(), [&](const FoundConverter &other) {
+                  return other.address != converter.address
+                      && other.uuidValue() == converter.uuidValue();
+              });
+    }
 }
 
 Client::Client(Options options)
     : options(std::move(options))
 {
 }
+
+Client::~Client() = default;
 
 void Client::interrupt()
 {
@@ -138,10 +99,12 @@ bool Client::interrupted()
 
 bool Client::open(QString *error)
 {
-    QHostAddress bindAddress(QHostAddress::AnyIPv4);
+    bindAddress = QHostAddress(QHostAddress::AnyIPv4);
     if (!options.hosts.isEmpty() || !options.sweep.isEmpty()) {
         destinations = options.hosts;
         unicast = unicastAddresses(options);
+        for (const QHostAddress &address : qAsConst(unicast))
+            unicastSet.insert(address.toIPv4Address());
     } else if (!options.interfaceName.isEmpty()) {
         QHostAddress own;
         destinations = directedBroadcasts(options.interfaceName, &own);
@@ -156,28 +119,57 @@ bool Client::open(QString *error)
         destinations = {QHostAddress(QHostAddress::Broadcast)};
         destinations += directedBroadcasts({});
     }
-    if (!socket.bind(bindAddress, 0)) {
+    const std::unique_ptr<Channel> first = openChannel({});
+    if (first->socket->state() != QAbstractSocket::BoundState) {
         *error = Text::tr("cannot open a UDP socket on %1: %2")
-                     .arg(bindAddress.toString(), socket.errorString());
+                     .arg(bindAddress.toString(), first->socket->errorString());
         return false;
     }
-    // Hundreds of converters may answer one search at once.
-    socket.setSocketOption(
-        QAbstractSocket::ReceiveBufferSizeSocketOption, options.receiveBufferBytes);
-    dropsAtOpen = kernelDrops();
+    systemDropsAtOpen = systemDrops();
     return true;
 }
 
-void Client::send(const QByteArray &request, const QHostAddress &to)
+std::unique_ptr<Channel> Client::openChannel(Channel::Handler handler, bool search)
 {
-    socket.writeDatagram(request, to, Protocol::converterPort);
-    ++sent;
+    // A port that served an earlier round would take that round's late
+    // answers: such a socket is held while another is bound, then closed.
+    auto socket = std::make_unique<QUdpSocket>();
+    std::vector<std::unique_ptr<QUdpSocket>> held;
+    while (socket->bind(bindAddress, 0) && usedPorts.contains(socket->localPort())) {
+        held.push_back(std::move(socket));
+        socket = std::make_unique<QUdpSocket>();
+    }
+    usedPorts.insert(socket->localPort());
+    std::unique_ptr<Channel> channel(
+        new Channel(*this, nextChannel++, std::move(handler), std::move(socket)));
+    channels.insert(channel->id, channel.get());
+    QObject::connect(channel->socket.get(), &QUdpSocket::readyRead, channel->socket.get(),
+        [this, id = channel->id] {
+            ready.insert(id);
+            if (waiting)
+                waiting->quit();
+        });
+    if (search) {
+        // Hundreds of converters may answer one search at once.
+        channel->socket->setSocketOption(
+            QAbstractSocket::ReceiveBufferSizeSocketOption, options.receiveBufferBytes);
+        channel->countsDrops = true;
+        searchPort = channel->port();
+    }
+    return channel;
 }
 
-void Client::search()
+void Client::forget(const Channel &channel)
 {
-    for (const QHostAddress &to : qAsConst(destinations))
-        send(Protocol::infoRequest, to);
+    if (channel.countsDrops)
+        closedSearchDrops += qMax<qint64>(0, channel.kernelDrops());
+    channels.remove(channel.id);
+    ready.remove(channel.id);
+}
+
+bool Client::askedBySearch(const QHostAddress &address) const
+{
+    return unicast.isEmpty() || unicastSet.contains(address.toIPv4Address());
 }
 
 QStringList Client::searchedText() const
@@ -190,30 +182,44 @@ QStringList Client::searchedText() const
     return texts;
 }
 
-int Client::mostUnanswered()
+// Every datagram queued on a channel that signalled, each to its channel's
+// handler; a channel closed by an earlier handler gets none. Drained before any
+// is parsed: the fewer the queued bytes, the fewer a burst loses to a full buffer.
+int Client::dispatchArrived()
 {
-    const int granted = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
-    return qBound(8, granted / 1024, 4096);
+    std::vector<std::pair<int, QNetworkDatagram>> arrived;
+    const QSet<int> signalled = std::exchange(ready, {});
+    for (int id : signalled) {
+        Channel *channel = channels.value(id);
+        while (channel && channel->socket->hasPendingDatagrams())
+            arrived.emplace_back(id, channel->socket->receiveDatagram());
+    }
+    for (const auto &[id, datagram] : arrived) {
+        if (tap)
+            tap(datagram);
+        const Channel *channel = channels.value(id);
+        if (!channel || !channel->handler)
+            continue;
+        // A copy: the handler may close its own channel.
+        const Channel::Handler handler = channel->handler;
+        // Replies to an IPv4 socket come from plain IPv4 addresses.
+        handler(QHostAddress(datagram.senderAddress().toIPv4Address()),
+            Protocol::replyObject(datagram.data()));
+    }
+    return int(arrived.size());
 }
 
-void Client::receiveUntil(QDeadlineTimer deadline, const Handler &handle)
+void Client::receiveUntil(QDeadlineTimer deadline)
 {
     for (;;) {
-        // Drained before any is parsed: the fewer the queued bytes, the fewer a
-        // burst of answers loses to a full buffer.
-        QList<QNetworkDatagram> arrived;
-        while (socket.hasPendingDatagrams())
-            arrived.append(socket.receiveDatagram());
-        for (const QNetworkDatagram &datagram : qAsConst(arrived)) {
-            if (tap)
-                tap(datagram);
-            // Replies to an IPv4 socket come from plain IPv4 addresses.
-            handle(QHostAddress(datagram.senderAddress().toIPv4Address()),
-                Protocol::replyObject(datagram.data()));
-        }
-        if (!arrived.isEmpty() || deadline.hasExpired() || interrupted())
+        if (dispatchArrived() > 0 || interrupted())
             return;
-        waitForDatagram(int(qMin<qint64>(deadline.remainingTime(), waitSliceMs)));
+        const bool last = deadline.hasExpired();
+        waitForDatagram(last ? 0 : int(qMin<qint64>(deadline.remainingTime(), waitSliceMs)));
+        if (last) {
+            dispatchArrived();
+            return;
+        }
     }
 }
 
@@ -224,11 +230,12 @@ void Client::waitForDatagram(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &QUdpSocket::readyRead, &loop, &QEventLoop::quit);
+    waiting = &loop;
     loop.exec();
+    waiting = nullptr;
 }
 
-QList<FoundConverter> Client::discover(int repeats)
+QList<FoundConverter> Client::discover(int repeats, bool progressShown)
 {
     QList<FoundConverter> found;
     QHash<QPair<QString, quint32>, int> byPair;
@@ -237,8 +244,12 @@ QList<FoundConverter> Client::discover(int repeats)
             return;
         const QJsonObject record
             = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-        const FoundConverter converter{Protocol::uuidText(record), from, record};
-        const auto pair = qMakePair(converter.uuid, from.toIPv4Address());
+        const FoundConverter converter{uuidName(record.value(QLatin1String("uuid"))), from, record,
+            false, askedBySearch(from)};
+        // A uuid's JSON text tells apart 111 and "111", which share a name.
+        const auto pair = qMakePair(
+            QString::fromUtf8(QJsonDocument(QJsonArray{converter.uuidValue()}).toJson()),
+            from.toIPv4Address());
         const int at = byPair.value(pair, -1);
         if (at >= 0) {
             found[at] = converter;
@@ -250,15 +261,13 @@ QList<FoundConverter> Client::discover(int repeats)
     int rounds = repeats + 1;
     int extra = 0;
     for (int round = 0; round < rounds && !interrupted(); ++round) {
-        const qint64 dropsBefore = kernelDrops();
         const int foundBefore = found.size();
-        if (unicast.isEmpty())
-            broadcastRound(handle, found);
-        else
-            Sweep(*this, unicast, options.sweepRate, options.timeoutMs, mostUnanswered())
-                .run(handle);
-        const Repeat repeat = repeatAfterRound(
-            {dropsBefore, kernelDrops(), found.size() > foundBefore, extra, rounds > 1});
+        Search search(*this, handle, progressShown);
+        const qint64 dropsBefore = dropCount(search.channel());
+        while (!search.done() && !interrupted())
+            receiveUntil(search.step());
+        const Repeat repeat = repeatAfterRound({dropsBefore, dropCount(search.channel()),
+            found.size() > foundBefore, extra, rounds > 1});
         if (repeat != Repeat::No) {
             repeatedForUnknownDrops = repeatedForUnknownDrops || repeat == Repeat::DropsUnknown;
             ++extra;
@@ -267,27 +276,6 @@ QList<FoundConverter> Client::discover(int repeats)
     }
     markSharedUuids(found);
     return found;
-}
-
-// Every converter answers each broadcast that reaches it: the next one goes
-// out once the answers to the last have died down.
-void Client::broadcastRound(const Handler &handle, const QList<FoundConverter> &found)
-{
-    const QDeadlineTimer deadline(options.timeoutMs);
-    for (const QHostAddress &to : qAsConst(destinations)) {
-        send(Protocol::infoRequest, to);
-        if (destinations.size() > 1) {
-            QDeadlineTimer quiet(quietMs);
-            while (!quiet.hasExpired() && !deadline.hasExpired() && !interrupted()) {
-                const int before = found.size();
-                receiveUntil(quiet, handle);
-                if (found.size() > before)
-                    quiet.setRemainingTime(quietMs);
-            }
-        }
-    }
-    while (!deadline.hasExpired() && !interrupted())
-        receiveUntil(deadline, handle);
 }
 
 QList<Answer> Client::ask(
@@ -299,187 +287,11 @@ QList<Answer> Client::ask(
     return ask(orders, outcomeKnown);
 }
 
-namespace {
-
-// The exchanges of one Client::ask: each order's command, sent with at most
-// maxOutstanding waiting, and what became of it.
-class Exchanges
-{
-public:
-    Exchanges(Client &client, const Client::Options &options, const QList<Client::Order> &orders,
-        const Client::OutcomeKnown &outcomeKnown);
-
-    void run();
-    QList<Answer> answers() const;
-
-private:
-    enum class State { Queued, Sent, Probing, Finished };
-    struct Exchange
-    {
-        Answer answer;
-        const Client::Command *command;
-        State state = State::Queued;
-        QDeadlineTimer due;
-    };
-
-    void finish(Exchange &exchange, Answer::Outcome outcome);
-    void sendCommand(Exchange &exchange);
-    void probe(Exchange &exchange);
-    void handle(const QHostAddress &from, const QJsonObject &reply);
-    void expire(Exchange &exchange);
-    void reportUnfinished();
-
-    Client &client;
-    const int timeoutMs;
-    const int retries;
-    const Client::OutcomeKnown &outcomeKnown;
-    std::vector<Exchange> exchanges;
-    QHash<quint32, int> byAddress;
-    std::vector<int> active; // sent or probing, in no particular order
-};
-
-Exchanges::Exchanges(Client &client, const Client::Options &options,
-    const QList<Client::Order> &orders, const Client::OutcomeKnown &outcomeKnown)
-    : client(client)
-    , timeoutMs(options.timeoutMs)
-    , retries(options.retries)
-    , outcomeKnown(outcomeKnown)
-{
-    for (const Client::Order &order : orders) {
-        if (byAddress.contains(order.address.toIPv4Address()))
-            continue;
-        byAddress.insert(order.address.toIPv4Address(), int(exchanges.size()));
-        exchanges.push_back(
-            {Answer{order.address, Answer::Outcome::NotSent, {}, {}, 0}, &order.command, {}, {}});
-    }
-}
-
-void Exchanges::finish(Exchange &exchange, Answer::Outcome outcome)
-{
-    exchange.state = State::Finished;
-    exchange.answer.outcome = outcome;
-    const int index = int(&exchange - exchanges.data());
-    active.erase(std::find(active.begin(), active.end(), index));
-    if (outcomeKnown)
-        outcomeKnown(exchange.answer);
-}
-
-void Exchanges::sendCommand(Exchange &exchange)
-{
-    client.send(exchange.command->request, exchange.answer.address);
-    ++exchange.answer.tries;
-    exchange.state = State::Sent;
-    exchange.due = QDeadlineTimer(timeoutMs);
-}
-
-void Exchanges::probe(Exchange &exchange)
-{
-    client.send(Protocol::infoRequest, exchange.answer.address);
-    exchange.state = State::Probing;
-    exchange.due = QDeadlineTimer(timeoutMs);
-}
-
-void Exchanges::handle(const QHostAddress &from, const QJsonObject &reply)
-{
-    const int index = byAddress.value(from.toIPv4Address(), -1);
-    if (index < 0)
-        return;
-    Exchange &exchange = exchanges[size_t(index)];
-    if (exchange.state != State::Sent && exchange.state != State::Probing)
-        return;
-    const Protocol::Reply kind = Protocol::replyKind(reply);
-    const Client::Command &command = *exchange.command;
-    if (kind == command.expected) {
-        exchange.answer.reply = reply;
-        exchange.answer.failure = Protocol::replyFailure(reply);
-        finish(exchange,
-            exchange.answer.failure.isEmpty() ? Answer::Outcome::Done : Answer::Outcome::Failed);
-    } else if (kind == Protocol::Reply::Info && exchange.state == State::Probing) {
-        const QJsonObject record
-            = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-        const Evidence evidence = command.taken ? command.taken(record) : Evidence::Unknown;
-        if (evidence == Evidence::NotTaken) {
-            sendCommand(exchange); // up, and it did not take the command
-            return;
-        }
-        exchange.answer.reply = record;
-        finish(exchange,
-            evidence == Evidence::Taken ? Answer::Outcome::AlreadySo : Answer::Outcome::Untold);
-    }
-}
-
-// A state-changing command is sent again only once lbx.info shows the
-// converter up and not changed: it may have taken the command and be restarting.
-void Exchanges::expire(Exchange &exchange)
-{
-    if (exchange.state == State::Probing)
-        finish(exchange, Answer::Outcome::SilentToInfo);
-    else if (exchange.answer.tries > retries)
-        finish(exchange, Answer::Outcome::Silent);
-    else if (exchange.command->changesState)
-        probe(exchange);
-    else
-        sendCommand(exchange);
-}
-
-void Exchanges::run()
-{
-    size_t next = 0;
-    const auto handler = [this](const QHostAddress &from, const QJsonObject &reply) {
-        handle(from, reply);
-    };
-    while ((next < exchanges.size() || !active.empty()) && !Client::interrupted()) {
-        while (int(active.size()) < Client::maxOutstanding && next < exchanges.size()) {
-            sendCommand(exchanges[next]);
-            active.push_back(int(next++));
-        }
-        QDeadlineTimer earliest(QDeadlineTimer::Forever);
-        for (int index : active)
-            earliest = qMin(earliest, exchanges[size_t(index)].due);
-        client.receiveUntil(earliest, handler);
-        const std::vector<int> waiting = active;
-        for (int index : waiting) {
-            if (exchanges[size_t(index)].due.hasExpired())
-                expire(exchanges[size_t(index)]);
-        }
-    }
-    reportUnfinished();
-}
-
-// What an interrupt left: sent and not answered, or never sent.
-void Exchanges::reportUnfinished()
-{
-    for (Exchange &exchange : exchanges) {
-        if (exchange.state == State::Finished)
-            continue;
-        exchange.answer.outcome
-            = exchange.state == State::Queued ? Answer::Outcome::NotSent : Answer::Outcome::Pending;
-        if (outcomeKnown)
-            outcomeKnown(exchange.answer);
-    }
-}
-
-QList<Answer> Exchanges::answers() const
-{
-    QList<Answer> answers;
-    for (const Exchange &exchange : exchanges)
-        answers.append(exchange.answer);
-    return answers;
-}
-
-} // namespace
-
 QList<Answer> Client::ask(const QList<Order> &orders, const OutcomeKnown &outcomeKnown)
 {
-    Exchanges exchanges(*this, options, orders, outcomeKnown);
+    Exchanges exchanges(*this, orders, outcomeKnown);
     exchanges.run();
     return exchanges.answers();
-}
-
-qint64 Client::droppedDatagrams() const
-{
-    const qint64 now = kernelDrops();
-    return now < 0 || dropsAtOpen < 0 ? -1 : now - dropsAtOpen;
 }
 
 Repeat repeatAfterRound(const RoundFacts &round)
@@ -495,32 +307,46 @@ Repeat repeatAfterRound(const RoundFacts &round)
 #ifdef Q_OS_WIN
 // Windows counts the datagrams it discarded for the whole system, not for one
 // socket: a rise during a search stands for answers lost here.
-qint64 Client::kernelDrops() const
+qint64 Client::systemDrops() const
 {
     MIB_UDPSTATS statistics{};
     if (GetUdpStatisticsEx(&statistics, AF_INET) != NO_ERROR)
         return -1;
     return qint64(statistics.dwInErrors);
 }
-#else
-// Linux counts each UDP socket's drops in the last column of /proc/net/udp,
-// where the socket is found by its local port.
-qint64 Client::kernelDrops() const
+
+qint64 Client::dropCount(const Channel &) const
 {
-    QFile table(QStringLiteral("/proc/self/net/udp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray port
-        = QByteArray::number(socket.localPort(), 16).toUpper().rightJustified(4, '0');
-    table.readLine(); // the header
-    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
-        const QList<QByteArray> columns = line.simplified().split(' ');
-        if (columns.size() < 13 || !columns.at(1).endsWith(':' + port))
-            continue;
-        bool ok = false;
-        const qint64 drops = columns.constLast().toLongLong(&ok);
-        return ok ? drops : -1;
-    }
+    return systemDrops();
+}
+
+qint64 Client::droppedDatagrams() const
+{
+    const qint64 now = systemDrops();
+    return now < 0 || systemDropsAtOpen < 0 ? -1 : now - systemDropsAtOpen;
+}
+#else
+qint64 Client::systemDrops() const
+{
     return -1;
+}
+
+qint64 Client::dropCount(const Channel &search) const
+{
+    return search.kernelDrops();
+}
+
+qint64 Client::droppedDatagrams() const
+{
+    qint64 drops = closedSearchDrops;
+    for (const Channel *channel : channels) {
+        if (!channel->countsDrops)
+            continue;
+        const qint64 more = channel->kernelDrops();
+        if (more < 0)
+            return -1;
+        drops += more;
+    }
+    return drops;
 }
 #endif

@@ -2,30 +2,44 @@
 #define LBXCTL_CLIENT_H
 
 #include "addressrange.h"
+#include "channel.h"
 #include "protocol.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
-#include <QNetworkAddressEntry>
 #include <QNetworkDatagram>
-#include <QNetworkInterface>
 #include <QSet>
 #include <QString>
-#include <QUdpSocket>
 
 #include <functional>
+#include <memory>
+
+class QEventLoop;
 
 // A converter that answered a search. A converter is its (uuid, address) pair:
 // two converters may report the same uuid, or none.
 struct FoundConverter
 {
-    QString uuid;
-    QHostAddress address;
+    QString uuid; // as people name it (uuidName)
+    QHostAddress address; // where it answered from
     QJsonObject record; // its device record, "ip" included
     bool sharedUuid = false; // another address answered with the same uuid
+    // It answered from an address the search asked (any, for a broadcast); one
+    // that answered from elsewhere is listed, but is no target until named.
+    bool asked = true;
+
+    QJsonValue uuidValue() const { return record.value(QLatin1String("uuid")); }
 };
+
+// A uuid as people name it: its text, or the JSON text of any other value a
+// converter reports (the number 111 is "111"); empty where it reports none.
+// Two converters share a uuid only where the values are equal (111 and "111"
+// are not), but a name matches either.
+QString uuidName(const QJsonValue &uuid);
 
 // What became of a command sent to one converter.
 struct Answer
@@ -41,22 +55,30 @@ struct Answer
                 // took the command, so it was not sent again
         Pending, // sent, no answer yet when interrupted
         NotSent, // interrupted before it was sent
+        Ambiguous, // not sent: its address answers as another uuid too
+        NotFound, // not sent: asked lbx.info at its address first, it did not answer there
+        Unasked, // not sent: it answered from an address the search did not ask
     };
     QHostAddress address;
     Outcome outcome = Outcome::NotSent;
     QJsonObject reply; // the acknowledgement, or the lbx.info record for AlreadySo
     QString failure; // the converter's own words for Failed
     int tries = 0; // how often the command itself was sent
+    // For lbx.info: the records of other uuids the address answered as, in the
+    // order heard (a converter that answers as two, or two behind one address).
+    QList<QJsonObject> moreRecords;
 };
-
-// Speaks the converters' protocol from one UDP socket: searches by broadcast (or
-// by unicast, paced, to given hosts and the addresses of given ranges), and sends commands with a
-// bounded number outstanding, a timeout and retries. A command that changes a converter's state is
-// sent again only after lbx.info shows that the converter is up and did not take it.
 
 // What an lbx.info record tells of whether a converter took a command.
 enum class Evidence { Taken, NotTaken, Unknown };
 
+// Speaks the converters' protocol: searches by broadcast (or by unicast,
+// paced, to given hosts and the addresses of given ranges), and sends commands
+// with a bounded number outstanding, a timeout and retries. A command that
+// changes a converter's state is sent again only after lbx.info shows that the
+// converter is up and did not take it. Each round of questions goes out from a
+// channel of its own (see Channel): no answer is taken for the answer to a
+// question it does not answer.
 class Client
 {
 public:
@@ -73,7 +95,8 @@ public:
         int receiveBufferBytes = 16 * 1024 * 1024;
     };
 
-    // What a state-changing command is, for deciding whether to send it again.
+    // What a command is, and for one that changes a converter's state, how to
+    // decide whether to send it again.
     struct Command
     {
         QByteArray request;
@@ -89,15 +112,23 @@ public:
     static constexpr int maxOutstanding = 32;
 
     explicit Client(Options options);
+    ~Client();
 
-    // Binds the socket (to the adapter's address with an interface name); on
-    // failure says why.
+    // Decides where a search goes and opens a first channel (bound to the
+    // adapter's address with an interface name); on failure says why.
     bool open(QString *error);
+    const Options &settings() const { return options; }
+
+    // A channel for one round of questions, bound as the first was, on a port
+    // no other round of this run has used. A search's channel gets the large
+    // receive buffer, and its drops count.
+    std::unique_ptr<Channel> openChannel(Channel::Handler handler, bool search = false);
 
     // Converters in the order of their first answer, one per (uuid, address),
     // from one search and as many repeats. A search that lost replies to a full
-    // receive buffer is repeated while it finds more converters.
-    QList<FoundConverter> discover(int repeats = 0);
+    // receive buffer is repeated while it finds more converters. With
+    // progressShown, a long sweep shows how far it is on standard error.
+    QList<FoundConverter> discover(int repeats = 0, bool progressShown = false);
 
     // A command for one converter.
     struct Order
@@ -117,32 +148,33 @@ public:
     QList<Answer> ask(const QList<QHostAddress> &addresses, const Command &command,
         const OutcomeKnown &outcomeKnown = {});
 
-    void send(const QByteArray &request, const QHostAddress &to);
-    // Sends lbx.info where a search goes (the broadcast addresses, or the hosts),
-    // never to the addresses of a sweep: those are asked paced, by discover().
-    void search();
-    // Takes a reply and the address it came from.
-    using Handler = std::function<void(const QHostAddress &, const QJsonObject &)>;
-    // Hands each datagram that arrives to handle() until the deadline passes or
-    // an interrupt comes; returns as soon as some have been handled, and at
-    // once when nothing is pending and the deadline has passed.
-    void receiveUntil(QDeadlineTimer deadline, const Handler &handle);
+    // Hands each datagram that arrives on any open channel to its handler until
+    // the deadline passes or an interrupt comes; returns as soon as some have
+    // been handled, and once more after the deadline has passed.
+    void receiveUntil(QDeadlineTimer deadline);
     // Sees every datagram that arrives, before it is handled (for lbxctl doctor).
     void setTap(std::function<void(const QNetworkDatagram &)> tap) { this->tap = std::move(tap); }
-    // Where a search goes: the broadcast addresses, or the hosts.
+
+    // Where a search by broadcast goes: the broadcast addresses; or the hosts.
     const QList<QHostAddress> &searchDestinations() const { return destinations; }
+    // Every address a search asks by unicast: the hosts, then the ranges' own;
+    // empty for a search by broadcast.
+    const QList<QHostAddress> &unicastDestinations() const { return unicast; }
+    // Whether a search asked this address: any, by broadcast.
+    bool askedBySearch(const QHostAddress &address) const;
     // The same as a roster records it: the addresses, then the ranges swept.
     QStringList searchedText() const;
-    // Every address a search asks by unicast: the hosts, then the ranges' own.
-    const QList<QHostAddress> &unicastDestinations() const { return unicast; }
-    quint16 localPort() const { return socket.localPort(); }
+    // The port the last search left from (0 before any).
+    quint16 lastSearchPort() const { return searchPort; }
     // Datagrams sent so far.
     qint64 sentCount() const { return sent; }
 
-    // Datagrams the system dropped on this socket for want of buffer space since
-    // it was opened (on Windows, datagrams the system discarded meanwhile); -1
-    // where the system does not tell.
+    // Datagrams the system dropped on the searches' sockets for want of buffer
+    // space since the client was opened (on Windows, datagrams the system
+    // discarded meanwhile); -1 where the system does not tell.
     qint64 droppedDatagrams() const;
+    // The drop count to compare before and after a search on this channel.
+    qint64 dropCount(const Channel &search) const;
     // Whether a search was made once more because the system does not tell
     // whether it dropped answers.
     bool searchRepeatedForUnknownDrops() const { return repeatedForUnknownDrops; }
@@ -152,19 +184,26 @@ public:
     static bool interrupted();
 
 private:
-    qint64 kernelDrops() const;
+    friend class Channel;
+    void forget(const Channel &channel);
+    int dispatchArrived();
     void waitForDatagram(int ms);
-    void broadcastRound(const Handler &handle, const QList<FoundConverter> &found);
-    // Requests a sweep may leave unanswered at once: as many as answers fit
-    // the receive buffer the system granted, at about a KiB each.
-    int mostUnanswered();
+    qint64 systemDrops() const;
 
     Options options;
-    QUdpSocket socket;
+    QHostAddress bindAddress;
     QList<QHostAddress> destinations;
     QList<QHostAddress> unicast;
-    qint64 dropsAtOpen = -1;
+    QSet<quint32> unicastSet;
+    QHash<int, Channel *> channels;
+    QSet<int> ready; // channels whose socket has signalled datagrams
+    QSet<quint16> usedPorts;
+    int nextChannel = 0;
+    QEventLoop *waiting = nullptr;
+    qint64 closedSearchDrops = 0;
+    qint64 systemDropsAtOpen = -1;
     bool repeatedForUnknownDrops = false;
+    quint16 searchPort = 0;
     qint64 sent = 0;
     std::function<void(const QNetworkDatagram &)> tap;
 };
@@ -187,23 +226,6 @@ enum class Repeat {
     DropsUnknown, // the system does not count its drops: once, to be safe
 };
 Repeat repeatAfterRound(const RoundFacts &round);
-
-// Each IPv4 address of this computer's adapters, up or down, with its adapter.
-struct AdapterAddress
-{
-    QNetworkInterface interface;
-    QNetworkAddressEntry entry;
-};
-QList<AdapterAddress> adapterAddresses();
-
-// The network and broadcast addresses of this computer's subnets (below a
-// /31): a datagram to one of these reaches every host on that subnet.
-QSet<quint32> localSubnetEdges();
-
-// The adapters' directed broadcast addresses: of every IPv4 adapter that is up,
-// or of the one named. Empty when there is none.
-QList<QHostAddress> directedBroadcasts(
-    const QString &interfaceName, QHostAddress *ownAddress = nullptr);
 
 // Marks every converter whose uuid another address answered with too.
 void markSharedUuids(QList<FoundConverter> &converters);

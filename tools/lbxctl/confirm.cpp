@@ -2,34 +2,25 @@
 
 #include "outcome.h"
 #include "output.h"
+#include "search.h"
 #include "translation.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
 QString secondsText(double seconds)
 {
     return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
-}
-
-bool stderrIsTerminal()
-{
-#ifdef Q_OS_UNIX
-    return isatty(STDERR_FILENO) == 1;
-#else
-    return false;
-#endif
 }
 
 } // namespace
@@ -109,9 +100,17 @@ Judge factoryJudge(const QJsonObject &before)
 
 namespace {
 
+// A uuid as a key: its JSON text, which tells 111 and "111" apart.
+QString uuidKey(const QJsonValue &uuid)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{uuid}).toJson(QJsonDocument::Compact));
+}
+
 // One Confirmer::wait: polls each converter with lbx.info, paced and backing
-// off while it is silent, searches for those that may have moved, and judges
-// every record that comes back.
+// off while it is silent, searches for those that may have moved as the
+// command searched (by broadcast, or the same hosts and ranges), and judges
+// every record that comes back. Each poll goes out from a channel of its own:
+// an answer to an earlier poll, late, is no answer to this one.
 class Waiting
 {
 public:
@@ -127,7 +126,7 @@ private:
         Confirmation confirmation;
         QDeadlineTimer nextPoll;
         int intervalMs = Confirmer::firstPollMs;
-        bool pollUnanswered = false;
+        std::unique_ptr<Channel> polling; // the last poll's, until it is answered
         bool seenSilent = false;
         bool done = false;
     };
@@ -135,15 +134,16 @@ private:
     double seconds() const { return double(clock.elapsed()) / 1000; }
     // What the converter last reported, and what is known of it; final once
     // the wait is over.
-    Sighting sighting(int i, bool final) const;
-    void finish(int i, const Verdict &verdict);
-    void heard(int i, const QHostAddress &from, const QJsonObject &record);
-    void handle(const QHostAddress &from, const QJsonObject &reply);
+    Sighting sighting(size_t i, bool final) const;
+    void finish(size_t i, const Verdict &verdict);
+    void heard(size_t i, const QHostAddress &from, const QJsonObject &record);
+    void polled(size_t i, const QHostAddress &from, const QJsonObject &reply);
+    void searched(const QHostAddress &from, const QJsonObject &reply);
     int movedFor(const QJsonObject &record) const;
-    Phrase notBack(int i) const;
+    Phrase notBack(size_t i) const;
     bool mayPoll();
     QDeadlineTimer pollWhereDue();
-    void searchForMoved();
+    QDeadlineTimer searchForMoved();
     void showProgress();
 
     Client &client;
@@ -151,11 +151,12 @@ private:
     const QList<Watch> &watches;
     const Confirmer::ConfirmationKnown &confirmationKnown;
     std::vector<Progress> progress;
-    QHash<quint32, int> byAddress;
+    QHash<quint32, size_t> byAddress;
     // Those that may come back elsewhere, by uuid; several may share one, and
     // each new address is taken for one of them only.
     QMultiHash<QString, int> movableByUuid;
     QHash<quint32, int> movedTo;
+    std::unique_ptr<Search> search; // for those that may have moved, while one is on
     QElapsedTimer clock;
     QDeadlineTimer deadline;
     int pending;
@@ -165,7 +166,7 @@ private:
     qint64 refilledAt = 0;
     QDeadlineTimer nextSearch{Confirmer::searchEveryMs};
     QDeadlineTimer nextProgress{1000};
-    const bool progressShown = stderrIsTerminal();
+    const bool progressShown = Output::stderrIsTerminal();
 };
 
 Waiting::Waiting(Client &client, int timeoutMs, const QList<Watch> &watches,
@@ -181,60 +182,70 @@ Waiting::Waiting(Client &client, int timeoutMs, const QList<Watch> &watches,
     for (int i = 0; i < watches.size(); ++i) {
         progress[size_t(i)].confirmation.address = watches.at(i).address;
         progress[size_t(i)].nextPoll = QDeadlineTimer(Confirmer::firstPollMs);
-        byAddress.insert(watches.at(i).address.toIPv4Address(), i);
-        if (watches.at(i).mayMove && !watches.at(i).uuid.isEmpty())
-            movableByUuid.insert(watches.at(i).uuid, i);
+        byAddress.insert(watches.at(i).address.toIPv4Address(), size_t(i));
+        // Without a uuid of its own it cannot be told apart anywhere else.
+        if (watches.at(i).mayMove && !uuidName(watches.at(i).uuid).isEmpty())
+            movableByUuid.insert(uuidKey(watches.at(i).uuid), i);
     }
     clock.start();
 }
 
-Sighting Waiting::sighting(int i, bool final) const
+Sighting Waiting::sighting(size_t i, bool final) const
 {
-    const Progress &p = progress[size_t(i)];
-    const Watch &watch = watches.at(i);
+    const Progress &p = progress[i];
+    const Watch &watch = watches.at(int(i));
     return {p.confirmation.after, p.confirmation.address, watch.address, watch.acknowledged,
         p.seenSilent, final || p.seenSilent || clock.elapsed() >= Confirmer::settleMs, seconds()};
 }
 
-void Waiting::finish(int i, const Verdict &verdict)
+void Waiting::finish(size_t i, const Verdict &verdict)
 {
-    Progress &p = progress[size_t(i)];
+    Progress &p = progress[i];
     p.done = true;
+    p.polling.reset();
     p.confirmation.verdict = verdict;
     p.confirmation.seconds = seconds();
     --pending;
     if (progressShown) // a result line starts on a clean line
         std::fprintf(stderr, "\r%60s\r", "");
     if (confirmationKnown)
-        confirmationKnown(i, p.confirmation);
+        confirmationKnown(int(i), p.confirmation);
 }
 
-void Waiting::heard(int i, const QHostAddress &from, const QJsonObject &record)
+void Waiting::heard(size_t i, const QHostAddress &from, const QJsonObject &record)
 {
-    Progress &p = progress[size_t(i)];
+    Progress &p = progress[i];
     if (p.done)
         return;
-    p.pollUnanswered = false;
+    p.polling.reset(); // answered: the next poll asks anew
     p.confirmation.address = from;
     p.confirmation.after = record;
-    if (const auto verdict = watches.at(i).judge(sighting(i, false)))
+    if (const auto verdict = watches.at(int(i)).judge(sighting(i, false)))
         finish(i, *verdict);
 }
 
-void Waiting::handle(const QHostAddress &from, const QJsonObject &reply)
+void Waiting::polled(size_t i, const QHostAddress &from, const QJsonObject &reply)
 {
-    if (Protocol::replyKind(reply) != Protocol::Reply::Info)
+    if (from == watches.at(int(i)).address && Protocol::replyKind(reply) == Protocol::Reply::Info)
+        heard(i, from, Protocol::deviceRecord(Protocol::replyArg(reply), from.toString()));
+}
+
+// An answer to a search made during the wait: from a converter's own address,
+// or from one that came back elsewhere, at an address the search asked.
+void Waiting::searched(const QHostAddress &from, const QJsonObject &reply)
+{
+    if (Protocol::replyKind(reply) != Protocol::Reply::Info || !client.askedBySearch(from))
         return;
     const QJsonObject record = Protocol::deviceRecord(Protocol::replyArg(reply), from.toString());
-    const int at = byAddress.value(from.toIPv4Address(), -1);
-    if (at >= 0 && !progress[size_t(at)].done) {
-        heard(at, from, record);
+    const auto at = byAddress.constFind(from.toIPv4Address());
+    if (at != byAddress.constEnd() && !progress[*at].done) {
+        heard(*at, from, record);
         return;
     }
     const int moved = movedTo.value(from.toIPv4Address(), movedFor(record));
     if (moved >= 0) {
         movedTo.insert(from.toIPv4Address(), moved);
-        heard(moved, from, record);
+        heard(size_t(moved), from, record);
     }
 }
 
@@ -242,7 +253,7 @@ void Waiting::handle(const QHostAddress &from, const QJsonObject &reply)
 // one seen restarting with its uuid, and not found elsewhere already.
 int Waiting::movedFor(const QJsonObject &record) const
 {
-    QList<int> candidates = movableByUuid.values(Protocol::uuidText(record));
+    QList<int> candidates = movableByUuid.values(uuidKey(record.value(QLatin1String("uuid"))));
     std::sort(candidates.begin(), candidates.end());
     for (int i : qAsConst(candidates)) {
         const Progress &p = progress[size_t(i)];
@@ -271,13 +282,16 @@ QDeadlineTimer Waiting::pollWhereDue()
         if (p.done)
             continue;
         if (p.nextPoll.hasExpired() && mayPoll()) {
-            if (p.pollUnanswered) {
+            if (p.polling) {
                 // Silent since the last poll: restarting. Ask less often.
                 p.seenSilent = true;
                 p.intervalMs = qMin(p.intervalMs * 3 / 2, int(Confirmer::longestPollMs));
             }
-            client.send(Protocol::infoRequest, watches.at(int(i)).address);
-            p.pollUnanswered = true;
+            p.polling
+                = client.openChannel([this, i](const QHostAddress &from, const QJsonObject &reply) {
+                      polled(i, from, reply);
+                  });
+            p.polling->send(Protocol::infoRequest, watches.at(int(i)).address);
             p.nextPoll = QDeadlineTimer(p.intervalMs);
             tokens -= 1;
         }
@@ -288,47 +302,63 @@ QDeadlineTimer Waiting::pollWhereDue()
     return wake;
 }
 
-void Waiting::searchForMoved()
+// Searches again, once the last search is over, while one that may have moved
+// has been seen restarting; returns when the search next needs a step.
+QDeadlineTimer Waiting::searchForMoved()
 {
     const bool movedMaybe = std::any_of(movableByUuid.cbegin(), movableByUuid.cend(), [&](int i) {
         return !progress[size_t(i)].done && progress[size_t(i)].seenSilent;
     });
-    if (movedMaybe && nextSearch.hasExpired()) {
-        client.search();
+    if (search && search->done())
+        search.reset();
+    if (!search && movedMaybe && nextSearch.hasExpired()) {
+        search = std::make_unique<Search>(
+            client, [this](const QHostAddress &from, const QJsonObject &reply) {
+                searched(from, reply);
+            });
         nextSearch = QDeadlineTimer(Confirmer::searchEveryMs);
     }
+    return search ? search->step() : QDeadlineTimer(QDeadlineTimer::Forever);
 }
 
 void Waiting::showProgress()
 {
     if (!progressShown || !nextProgress.hasExpired())
         return;
-    std::fprintf(stderr, "\rlbxctl: %d back, %d pending, %lld s left   ",
-        int(progress.size()) - pending, pending, deadline.remainingTime() / 1000);
+    const QString text = Text::tr("%1 back, %2 pending, %3 s left")
+                             .arg(int(progress.size()) - pending)
+                             .arg(pending)
+                             .arg(deadline.remainingTime() / 1000);
+    std::fprintf(stderr, "\rlbxctl: %s   ", text.toLocal8Bit().constData());
     nextProgress = QDeadlineTimer(1000);
 }
 
 void Waiting::run()
 {
-    const auto handler = [this](const QHostAddress &from, const QJsonObject &reply) {
-        handle(from, reply);
-    };
     while (pending > 0 && !deadline.hasExpired() && !Client::interrupted()) {
-        const QDeadlineTimer wake = pollWhereDue();
-        searchForMoved();
+        // Polled first: a poll unanswered may be what starts a search.
+        const QDeadlineTimer nextPoll = pollWhereDue();
+        QDeadlineTimer wake = qMin(nextPoll, searchForMoved());
         showProgress();
-        client.receiveUntil(wake, handler);
+        if (progressShown)
+            wake = qMin(wake, nextProgress);
+        client.receiveUntil(wake);
     }
+    search.reset();
     if (progressShown)
         std::fprintf(stderr, "\r%60s\r", "");
 }
 
-Phrase Waiting::notBack(int i) const
+Phrase Waiting::notBack(size_t i) const
 {
     const QString seconds = QString::number(timeoutMs / 1000.0, 'g', 6);
-    const Watch &watch = watches.at(i);
-    // Without a uuid of its own it cannot be told apart anywhere else.
-    if (watch.mayMove && watch.uuid.isEmpty())
+    const Watch &watch = watches.at(int(i));
+    if (watch.mayMove && watch.uuid.isUndefined())
+        return Phrase(QT_TRANSLATE_NOOP("lbxctl",
+                          "did not come back within %1 s at its address; it never answered "
+                          "before, so its uuid is unknown and it cannot be found elsewhere"))
+            .arg(seconds);
+    if (watch.mayMove && uuidName(watch.uuid).isEmpty())
         return Phrase(QT_TRANSLATE_NOOP("lbxctl",
                           "did not come back within %1 s at its address; with an empty "
                           "uuid it cannot be found elsewhere"))
@@ -344,16 +374,16 @@ QList<Confirmation> Waiting::conclude()
     for (size_t i = 0; i < progress.size(); ++i) {
         const Progress &p = progress[i];
         if (!p.done && !p.confirmation.after.isEmpty()) {
-            if (const auto verdict = watches.at(int(i)).judge(sighting(int(i), true)))
-                finish(int(i), *verdict);
+            if (const auto verdict = watches.at(int(i)).judge(sighting(i, true)))
+                finish(i, *verdict);
         }
         if (!p.done && Client::interrupted())
-            finish(int(i),
+            finish(i,
                 {WaitOutcome::Interrupted,
                     Phrase(
                         QT_TRANSLATE_NOOP("lbxctl", "acknowledged, not back yet (interrupted)"))});
         else if (!p.done)
-            finish(int(i), {WaitOutcome::TimedOut, notBack(int(i))});
+            finish(i, {WaitOutcome::TimedOut, notBack(i)});
         confirmations.append(p.confirmation);
     }
     return confirmations;

@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -46,7 +47,9 @@ using Judge = std::function<std::optional<Verdict>(const Sighting &)>;
 struct Watch
 {
     QHostAddress address;
-    QString uuid; // looked for by search when it may move
+    // Looked for by search when it may move; undefined where it is not known
+    // (the converter never answered before the command).
+    QJsonValue uuid;
     bool mayMove = false;
     Judge judge;
     bool acknowledged = true;

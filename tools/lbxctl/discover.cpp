@@ -7,22 +7,27 @@
 #include "session.h"
 #include "translation.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 namespace {
 
-void printJson(const QList<FoundConverter> &converters)
+// A converter that answered from an address the search did not ask is listed
+// with what was asked, and is no target until named by its address.
+void printJson(const QList<FoundConverter> &converters, const QStringList &searched)
 {
     for (const FoundConverter &converter : converters) {
         QJsonObject line = converter.record;
         line.insert(QStringLiteral("caption"), Protocol::pluginCaption(converter.record));
         if (converter.sharedUuid)
             line.insert(QStringLiteral("sharedUuid"), true);
+        if (!converter.asked)
+            line.insert(QStringLiteral("askedAt"), QJsonArray::fromStringList(searched));
         Output::json(line);
     }
 }
 
-void printTable(const QList<FoundConverter> &converters)
+void printTable(const QList<FoundConverter> &converters, const QStringList &searched)
 {
     int uuidWidth = 4;
     for (const FoundConverter &converter : converters)
@@ -46,8 +51,10 @@ void printTable(const QList<FoundConverter> &converters)
             Protocol::baudText(record),
             Output::field(record.value(QStringLiteral("pluginName")).toString()),
             Protocol::pluginCaption(record)
-                + (converter.sharedUuid ? Text::tr("  (uuid also at another address)")
-                                        : QString())}));
+                + (converter.sharedUuid ? Text::tr("  (uuid also at another address)") : QString())
+                + (converter.asked ? QString()
+                                   : Text::tr("  (answered from an address not asked; asked: %1)")
+                                         .arg(searched.join(QStringLiteral(", "))))}));
     }
 }
 
@@ -95,12 +102,13 @@ int run(Session &session)
         = line.format({QStringLiteral("table"), QStringLiteral("json"), QStringLiteral("csv")});
     const QList<FoundConverter> found
         = session.search(session.options.retries, Session::OnInterrupt::KeepFound);
+    const QStringList searched = session.client().searchedText();
     if (format == QLatin1String("json"))
-        printJson(found);
+        printJson(found, searched);
     else if (format == QLatin1String("csv"))
         Output::raw(rosterCsv(found));
     else
-        printTable(found);
+        printTable(found, searched);
     int status = found.isEmpty() ? SomeFailed : Succeeded;
     if (line.isSet(QStringLiteral("save")))
         status = qMax(status, save(session, found));

@@ -214,7 +214,7 @@ QStringList answerHints(const QList<Adapter> &list, const Client &client,
                                  neighbourhood(converter.address)));
     }
     if (found.isEmpty() && strays.noConverters() + strays.otherReplies == 0) {
-        hints.append(firewallHint(thisSystem(), client.localPort()));
+        hints.append(firewallHint(thisSystem(), client.lastSearchPort()));
         if (!byHost)
             hints.append(Text::tr(
                 "converters behind a router do not hear a broadcast: ask them by address with "

@@ -4,6 +4,8 @@
 #include "output.h"
 #include "translation.h"
 
+#include <QJsonArray>
+
 #include <cmath>
 
 namespace {
@@ -28,6 +30,9 @@ const OutcomeName outcomeNames[] = {
     {Answer::Outcome::Untold, "untold", false},
     {Answer::Outcome::Pending, "pending", false},
     {Answer::Outcome::NotSent, "not-sent", false},
+    {Answer::Outcome::Ambiguous, "ambiguous", false},
+    {Answer::Outcome::NotFound, "not-found", false},
+    {Answer::Outcome::Unasked, "unasked", false},
 };
 
 const OutcomeName &nameOf(Answer::Outcome outcome)
@@ -42,7 +47,7 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
 // In JSON, in the order of WaitOutcome.
 const char *const waitOutcomeNames[] = {"confirmed", "not-applied", "timed-out", "interrupted"};
 
-QString outcomeText(const Answer &answer, const QString &command)
+QString outcomeText(const Answer &answer, const QString &command, const QString &heard)
 {
     switch (answer.outcome) {
     case Answer::Outcome::Done:
@@ -71,6 +76,13 @@ QString outcomeText(const Answer &answer, const QString &command)
         return Text::tr("sent, no answer yet (interrupted)");
     case Answer::Outcome::NotSent:
         return Text::tr("not sent (interrupted)");
+    case Answer::Outcome::Ambiguous:
+        return Text::tr("ambiguous: its address answers as %1; not sent").arg(heard);
+    case Answer::Outcome::NotFound:
+        return Text::tr("not found: its address did not answer lbx.info just before; not sent");
+    case Answer::Outcome::Unasked:
+        return Text::tr("not sent: it answered from an address the search did not ask; to "
+                        "reach it, name it by its address");
     }
     Q_UNREACHABLE();
 }
@@ -102,37 +114,71 @@ void warnOfDrops(const Client &client, const QString &consequence)
 
 Reporter::Reporter(const QString &command, bool json, const QList<FoundConverter> &found)
     : command(command)
-    , json(json)
+    , jsonLines(json)
 {
-    for (const FoundConverter &converter : found) {
-        learn(converter.address, converter.uuid);
-        uuidWidth = qMax(uuidWidth, Output::columns(Output::field(converter.uuid)));
-    }
+    for (const FoundConverter &converter : found)
+        know(converter.address, QJsonValue::Undefined, {converter.uuidValue()});
 }
 
+void Reporter::know(
+    const QHostAddress &address, const QJsonValue &meant, const QList<QJsonValue> &heard)
+{
+    Known at = known.value(address.toIPv4Address());
+    if (!meant.isUndefined())
+        at.meant = meant;
+    for (const QJsonValue &uuid : heard) {
+        if (!at.heard.contains(uuid))
+            at.heard.append(uuid);
+    }
+    known.insert(address.toIPv4Address(), at);
+    uuidWidth = qMax(uuidWidth, Output::columns(uuidCell(address)));
+}
+
+// The uuid meant at the address, or the one heard there; null where that is
+// not one.
 QJsonValue Reporter::uuidOf(const QHostAddress &address) const
 {
-    const auto at = uuids.constFind(address.toIPv4Address());
-    return at == uuids.constEnd() ? QJsonValue() : QJsonValue(*at);
+    const Known at = known.value(address.toIPv4Address());
+    if (!at.meant.isUndefined())
+        return at.meant;
+    return at.heard.size() == 1 ? at.heard.constFirst() : QJsonValue();
 }
 
-void Reporter::line(const QHostAddress &address, const QJsonValue &uuid, const QString &text)
+// Every uuid heard from the address, or the one meant there; "-" for none.
+QString Reporter::uuidCell(const QHostAddress &address) const
+{
+    const Known at = known.value(address.toIPv4Address());
+    QStringList names;
+    for (const QJsonValue &uuid : at.heard)
+        names.append(Output::field(uuidName(uuid)));
+    if (names.size() > 1)
+        return names.join(QLatin1Char(','));
+    const QJsonValue uuid = uuidOf(address);
+    return uuid.isNull() || uuid.isUndefined() ? QStringLiteral("-")
+                                               : Output::field(uuidName(uuid));
+}
+
+void Reporter::line(const QHostAddress &address, const QString &uuidCell, const QString &text)
 {
     // Padded, not QString::arg() one after another: a uuid's "%2" would take the next field.
-    Output::line(
-        Output::padded(
-            uuid.isString() ? Output::field(uuid.toString()) : QStringLiteral("-"), uuidWidth)
-        + QStringLiteral("  ")
+    Output::line(Output::padded(uuidCell, uuidWidth) + QStringLiteral("  ")
         + Output::padded(address.isNull() ? QStringLiteral("-") : address.toString(), 15)
         + QStringLiteral("  ") + command + QStringLiteral(": ") + text);
 }
 
-void Reporter::learn(const QHostAddress &address, const QString &uuid)
+// The line's JSON object, with the uuid meant (or heard) and, where the
+// address answers as several, every uuid heard.
+void Reporter::json(const QHostAddress &address, QJsonObject object)
 {
-    if (uuids.contains(address.toIPv4Address()))
-        return;
-    uuids.insert(address.toIPv4Address(), uuid);
-    uuidWidth = qMax(uuidWidth, Output::columns(Output::field(uuid)));
+    object.insert(QStringLiteral("uuid"), uuidOf(address));
+    const QList<QJsonValue> heard = known.value(address.toIPv4Address()).heard;
+    if (heard.size() > 1) {
+        QJsonArray uuids;
+        for (const QJsonValue &uuid : heard)
+            uuids.append(uuid);
+        object.insert(QStringLiteral("uuids"), uuids);
+    }
+    Output::json(object);
 }
 
 void Reporter::fail(int status)
@@ -148,12 +194,15 @@ void Reporter::answered(const Answer &answer)
         fail(Interrupted);
     else if (!outcome.succeeded)
         fail(SomeFailed);
-    if (!json) {
-        line(answer.address, uuidOf(answer.address), outcomeText(answer, command));
+    if (!jsonLines) {
+        QStringList heard;
+        for (const QJsonValue &uuid : known.value(answer.address.toIPv4Address()).heard)
+            heard.append(Output::field(uuidName(uuid)));
+        line(answer.address, uuidCell(answer.address),
+            outcomeText(answer, command, heard.join(QStringLiteral(", "))));
         return;
     }
     QJsonObject object{
-        {QStringLiteral("uuid"), uuidOf(answer.address)},
         {QStringLiteral("ip"), answer.address.toString()},
         {QStringLiteral("command"), command},
         {QStringLiteral("outcome"), QString::fromLatin1(outcome.name)},
@@ -168,7 +217,7 @@ void Reporter::answered(const Answer &answer)
         object.insert(QStringLiteral("reply"), answer.reply);
     if (!answer.failure.isEmpty())
         object.insert(QStringLiteral("failure"), answer.failure);
-    Output::json(object);
+    json(answer.address, object);
 }
 
 void Reporter::confirmed(
@@ -179,29 +228,29 @@ void Reporter::confirmed(
         fail(Interrupted);
     else if (outcome != WaitOutcome::Confirmed)
         fail(SomeFailed);
-    if (!json) {
-        line(answer.address, uuidOf(answer.address), result.verdict.text.shown());
+    if (!jsonLines) {
+        line(answer.address, uuidCell(answer.address), result.verdict.text.shown());
         return;
     }
-    Output::json({
-        {QStringLiteral("uuid"), uuidOf(answer.address)},
-        {QStringLiteral("ip"), answer.address.toString()},
-        {QStringLiteral("command"), command},
-        {QStringLiteral("outcome"), QString::fromLatin1(waitOutcomeNames[int(outcome)])},
-        {QStringLiteral("ok"), outcome == WaitOutcome::Confirmed},
-        {QStringLiteral("text"), result.verdict.text.english()},
-        {QStringLiteral("before"), orNull(before)},
-        {QStringLiteral("after"), orNull(result.after)},
-        {QStringLiteral("seconds"), std::round(result.seconds * 10) / 10},
-        {QStringLiteral("tries"), answer.tries},
-    });
+    json(answer.address,
+        {
+            {QStringLiteral("ip"), answer.address.toString()},
+            {QStringLiteral("command"), command},
+            {QStringLiteral("outcome"), QString::fromLatin1(waitOutcomeNames[int(outcome)])},
+            {QStringLiteral("ok"), outcome == WaitOutcome::Confirmed},
+            {QStringLiteral("text"), result.verdict.text.english()},
+            {QStringLiteral("before"), orNull(before)},
+            {QStringLiteral("after"), orNull(result.after)},
+            {QStringLiteral("seconds"), std::round(result.seconds * 10) / 10},
+            {QStringLiteral("tries"), answer.tries},
+        });
 }
 
 void Reporter::plan(const QHostAddress &address, const QString &uuid, const QString &text,
     const QJsonObject &object)
 {
-    if (json)
+    if (jsonLines)
         Output::json(object);
     else
-        line(address, uuid, text);
+        line(address, Output::field(uuid), text);
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
 
 // What became of each converter a command was sent to, as lines of text or
@@ -28,18 +29,27 @@ public:
         const QJsonObject &object);
 
     int status() const { return worst; }
-    // The uuid of the converter at an address, where no search told it.
-    void learn(const QHostAddress &address, const QString &uuid);
+    // What is known of an address: the uuid of the converter meant there
+    // (undefined where the address was named, and any answering there is
+    // meant), and the uuids heard from it, as a line names them.
+    void know(const QHostAddress &address, const QJsonValue &meant, const QList<QJsonValue> &heard);
     // Counts a failure that no line of its own reports.
     void fail(int status);
 
 private:
+    struct Known
+    {
+        QJsonValue meant = QJsonValue::Undefined;
+        QList<QJsonValue> heard;
+    };
     QJsonValue uuidOf(const QHostAddress &address) const;
-    void line(const QHostAddress &address, const QJsonValue &uuid, const QString &text);
+    QString uuidCell(const QHostAddress &address) const;
+    void line(const QHostAddress &address, const QString &uuidCell, const QString &text);
+    void json(const QHostAddress &address, QJsonObject object);
 
     QString command;
-    bool json;
-    QHash<quint32, QString> uuids;
+    bool jsonLines;
+    QHash<quint32, Known> known;
     int uuidWidth = 12;
     int worst = 0;
 };

@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace Output {
 
 namespace {
@@ -114,6 +118,15 @@ void note(const QString &text)
 {
     const QByteArray bytes = "lbxctl: " + text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return isatty(STDERR_FILENO) == 1;
+#else
+    return false;
+#endif
 }
 
 int finish(int status)

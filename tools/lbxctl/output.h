@@ -32,6 +32,10 @@ bool raw(const QByteArray &bytes);
 // A message on standard error: "lbxctl: " and the text.
 void note(const QString &text);
 
+// Whether standard error is a terminal, where progress may be shown: never on
+// a pipe or in a file.
+bool stderrIsTerminal();
+
 // Standard output flushed: the status, or 74 (EX_IOERR) with a message when any
 // line was lost; an interrupt's 130 stays.
 int finish(int status);

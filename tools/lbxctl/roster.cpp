@@ -1,4 +1,5 @@
 #include "roster.h"
+#include "adapter.h"
 #include "translation.h"
 
 #include <QDateTime>

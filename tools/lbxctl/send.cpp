@@ -15,32 +15,6 @@ bool worthWaitingFor(const Answer &answer)
         || answer.outcome == Answer::Outcome::SilentToInfo;
 }
 
-// Records of the converters at these addresses, asked by unicast (those found
-// by a search are taken from there); missing where one did not answer.
-QHash<quint32, QJsonObject> recordsOf(
-    Client &client, const QList<QHostAddress> &addresses, const QList<FoundConverter> &found)
-{
-    QHash<quint32, QJsonObject> records;
-    for (const FoundConverter &converter : found)
-        records.insert(converter.address.toIPv4Address(), converter.record);
-    QList<QHostAddress> unknown;
-    for (const QHostAddress &address : addresses) {
-        if (!records.contains(address.toIPv4Address()))
-            unknown.append(address);
-    }
-    if (unknown.isEmpty())
-        return records;
-    const QList<Answer> answers
-        = client.ask(unknown, {Protocol::infoRequest, Protocol::Reply::Info, false, {}});
-    for (const Answer &answer : answers) {
-        if (answer.outcome == Answer::Outcome::Done)
-            records.insert(answer.address.toIPv4Address(),
-                Protocol::deviceRecord(
-                    Protocol::replyArg(answer.reply), answer.address.toString()));
-    }
-    return records;
-}
-
 // The command for each address, told whether a converter took it by what it
 // reported before.
 QList<Client::Order> ordersFor(const QList<QHostAddress> &addresses, const Delivery &delivery,
@@ -61,6 +35,51 @@ QList<Client::Order> ordersFor(const QList<QHostAddress> &addresses, const Deliv
 }
 
 } // namespace
+
+QHash<quint32, AddressCheck> checkAddresses(Client &client, const QList<QHostAddress> &addresses)
+{
+    QHash<quint32, AddressCheck> checks;
+    const QList<Answer> answers
+        = client.ask(addresses, {Protocol::infoRequest, Protocol::Reply::Info, false, {}});
+    for (const Answer &answer : answers) {
+        AddressCheck &check = checks[answer.address.toIPv4Address()];
+        if (answer.outcome != Answer::Outcome::Done)
+            continue;
+        check.record
+            = Protocol::deviceRecord(Protocol::replyArg(answer.reply), answer.address.toString());
+        check.heard.append(check.record.value(QLatin1String("uuid")));
+        for (const QJsonObject &more : answer.moreRecords)
+            check.heard.append(more.value(QLatin1String("uuid")));
+    }
+    return checks;
+}
+
+QList<Aim> clearedAims(const QList<Aim> &aims, const QList<FoundConverter> &found,
+    const QHash<quint32, AddressCheck> &checks, Reporter &reporter)
+{
+    QHash<quint32, QList<QJsonValue>> heardBySearch;
+    for (const FoundConverter &converter : found)
+        heardBySearch[converter.address.toIPv4Address()].append(converter.uuidValue());
+    QList<Aim> cleared;
+    QList<Answer> held;
+    for (const Aim &aim : aims) {
+        const AddressCheck check = checks.value(aim.address.toIPv4Address());
+        const QList<QJsonValue> heard
+            = heardBySearch.value(aim.address.toIPv4Address()) + check.heard;
+        reporter.know(aim.address, aim.uuid, heard);
+        const Clearance verdict = clearance(aim, heard, !check.record.isEmpty());
+        if (verdict == Clearance::Send)
+            cleared.append(aim);
+        else
+            held.append({aim.address,
+                verdict == Clearance::Ambiguous ? Answer::Outcome::Ambiguous
+                                                : Answer::Outcome::NotFound,
+                {}, {}, 0, {}});
+    }
+    for (const Answer &answer : qAsConst(held))
+        reporter.answered(answer);
+    return cleared;
+}
 
 int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitMs,
     const QHash<quint32, QJsonObject> &before, Reporter &reporter,
@@ -104,20 +123,34 @@ int sendToTargets(Session &session, const Delivery &delivery)
     // Every converter that answered is more than those the search kept.
     if (delivery.targets.all && client.droppedDatagrams() > 0)
         reporter.fail(SomeFailed);
-    // What each converter reports before: to tell whether it took the command,
-    // and what changed after.
+    for (const FoundConverter &converter : resolution.unasked) {
+        reporter.know(converter.address, converter.uuidValue(), {});
+        reporter.answered({converter.address, Answer::Outcome::Unasked, {}, {}, 0, {}});
+    }
+    // Asked just before the command, an address tells who answers there now
+    // (which a converter meant by its uuid needs), and what it reports tells
+    // whether it took the command, and what changed after.
+    const bool recordsNeeded = delivery.command.changesState || delivery.waitMs;
+    QList<QHostAddress> addresses;
+    for (const Aim &aim : resolution.aims) {
+        if (!aim.byAddress || recordsNeeded)
+            addresses.append(aim.address);
+    }
+    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
     QHash<quint32, QJsonObject> before;
-    if (delivery.command.changesState || delivery.waitMs)
-        before = recordsOf(client, resolution.addresses, found);
-    for (auto record = before.cbegin(); record != before.cend(); ++record)
-        reporter.learn(QHostAddress(record.key()), Protocol::uuidText(*record));
-    const QList<Client::Order> orders = ordersFor(resolution.addresses, delivery, before);
+    for (auto check = checks.cbegin(); check != checks.cend(); ++check)
+        before.insert(check.key(), check->record);
+    QList<QHostAddress> cleared;
+    const QList<Aim> clearedList = clearedAims(resolution.aims, found, checks, reporter);
+    for (const Aim &aim : clearedList)
+        cleared.append(aim.address);
+    const QList<Client::Order> orders = ordersFor(cleared, delivery, before);
     if (delivery.waitMs) {
         sendAndConfirm(
             client, orders, *delivery.waitMs, before, reporter, [&](const Answer &answer) {
                 const QJsonObject record = before.value(answer.address.toIPv4Address());
-                return Watch{answer.address, Protocol::uuidText(record), delivery.wait.mayMove,
-                    delivery.wait.judgeFor(record)};
+                return Watch{answer.address, record.value(QLatin1String("uuid")),
+                    delivery.wait.mayMove, delivery.wait.judgeFor(record)};
             });
     } else {
         client.ask(orders, [&](const Answer &answer) {

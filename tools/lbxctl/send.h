@@ -38,6 +38,21 @@ struct Delivery
 // to come back and judges what it reports. Returns the exit status.
 int sendToTargets(Session &session, const Delivery &delivery);
 
+// What an address answered when asked lbx.info just before a command: its
+// record (empty where it did not answer), and every uuid it answered as.
+struct AddressCheck
+{
+    QJsonObject record;
+    QList<QJsonValue> heard;
+};
+QHash<quint32, AddressCheck> checkAddresses(Client &client, const QList<QHostAddress> &addresses);
+
+// The aims a command may go to (see clearance()), given what the search heard
+// and what each address answered just before; each one held back is reported
+// (ambiguous, not found).
+QList<Aim> clearedAims(const QList<Aim> &aims, const QList<FoundConverter> &found,
+    const QHash<quint32, AddressCheck> &checks, Reporter &reporter);
+
 // Sends each order, then waits for each converter that acknowledged (or fell
 // silent as if restarting) to come back, watched as watchFor says; reports
 // every outcome. Returns how many were confirmed.

@@ -27,7 +27,7 @@ Client &Session::client()
 
 QList<FoundConverter> Session::search(int repeats, OnInterrupt onInterrupt)
 {
-    const QList<FoundConverter> found = client().discover(repeats);
+    const QList<FoundConverter> found = client().discover(repeats, true);
     if (client().searchRepeatedForUnknownDrops())
         Output::note(Text::tr("this system does not tell whether it dropped answers, so the "
                               "search was made twice"));

@@ -1,10 +1,12 @@
 #include "targets.h"
 
+#include "adapter.h"
 #include "commandline.h"
 #include "output.h"
 #include "translation.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 
@@ -86,35 +88,75 @@ TargetSet targetsOf(const CommandLine &line)
     return targets;
 }
 
+namespace {
+
+// A uuid target's converter, or why there is none to send to.
+QString resolveUuid(const Target &target, const QList<FoundConverter> &found, Aim *aim)
+{
+    QStringList at;
+    QStringList elsewhere;
+    for (const FoundConverter &converter : found) {
+        if (converter.uuid != target.uuid)
+            continue;
+        (converter.asked ? at : elsewhere).append(converter.address.toString());
+        if (converter.asked)
+            *aim = {converter.address, false, converter.uuidValue()};
+    }
+    if (at.isEmpty() && !elsewhere.isEmpty())
+        return Text::tr("the uuid \"%1\" answered only from %2, which the search did not ask: "
+                        "name the converter by its address (ip:%3) to reach it; nothing was sent")
+            .arg(Output::escaped(target.uuid), elsewhere.join(QStringLiteral(", ")),
+                elsewhere.constFirst());
+    if (at.isEmpty())
+        return Text::tr("no converter with the uuid \"%1\" answered the search; nothing was sent")
+            .arg(Output::escaped(target.uuid));
+    if (at.size() > 1)
+        return Text::tr("the uuid \"%1\" answered from %2: name the converter meant by "
+                        "its address (ip:%3); nothing was sent")
+            .arg(Output::escaped(target.uuid), at.join(QStringLiteral(", ")), at.constFirst());
+    return {};
+}
+
+} // namespace
+
 Resolution resolve(const TargetSet &targets, const QList<FoundConverter> &found)
 {
     Resolution resolution;
+    QSet<quint32> aimed;
+    const auto add = [&](const Aim &aim) {
+        if (!aimed.contains(aim.address.toIPv4Address())) {
+            aimed.insert(aim.address.toIPv4Address());
+            resolution.aims.append(aim);
+        }
+    };
     for (const Target &target : targets.named) {
-        if (!target.byUuid) {
-            resolution.addresses.append(target.address);
-            continue;
+        Aim aim{target.address, true, QJsonValue::Undefined};
+        if (target.byUuid) {
+            const QString refusal = resolveUuid(target, found, &aim);
+            if (!refusal.isEmpty())
+                return {{}, {}, refusal};
         }
-        QStringList at;
-        for (const FoundConverter &converter : found) {
-            if (converter.uuid == target.uuid) {
-                at.append(converter.address.toString());
-                resolution.addresses.append(converter.address);
-            }
-        }
-        if (at.isEmpty())
-            return {{},
-                Text::tr("no converter with the uuid \"%1\" answered the search; nothing was sent")
-                    .arg(Output::escaped(target.uuid))};
-        if (at.size() > 1)
-            return {{},
-                Text::tr("the uuid \"%1\" answered from %2: name the converter meant by "
-                         "its address (ip:%3); nothing was sent")
-                    .arg(Output::escaped(target.uuid), at.join(QStringLiteral(", ")),
-                        at.constFirst())};
+        add(aim);
     }
-    if (targets.all) {
-        for (const FoundConverter &converter : found)
-            resolution.addresses.append(converter.address);
+    for (const FoundConverter &converter : found) {
+        if (!targets.all)
+            break;
+        if (converter.asked)
+            add({converter.address, false, converter.uuidValue()});
+        else
+            resolution.unasked.append(converter);
     }
     return resolution;
+}
+
+Clearance clearance(const Aim &aim, const QList<QJsonValue> &heard, bool answered)
+{
+    if (aim.byAddress)
+        return Clearance::Send;
+    const bool alone = std::all_of(heard.cbegin(), heard.cend(), [&](const QJsonValue &uuid) {
+        return uuid == aim.uuid;
+    });
+    if (!alone)
+        return Clearance::Ambiguous;
+    return answered ? Clearance::Send : Clearance::NotFound;
 }

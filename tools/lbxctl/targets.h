@@ -4,6 +4,7 @@
 #include "client.h"
 
 #include <QHostAddress>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -36,14 +37,36 @@ struct TargetSet
 // Refuses a command line that names no converter.
 TargetSet targetsOf(const CommandLine &line);
 
-// The addresses the targets stand for, given the converters a search found;
-// or why the command must not go out (a uuid that did not answer, or answered
-// from more than one address).
+// What a target stands for once a search has answered: an address, and the
+// converter meant there.
+struct Aim
+{
+    QHostAddress address;
+    // Named by its address: whatever answers there is meant. Otherwise the
+    // converter of this uuid is (named by its uuid, or taken by --all).
+    bool byAddress = false;
+    QJsonValue uuid = QJsonValue::Undefined;
+};
+
+// The aims of the targets, an address once, given the converters a search
+// found; or why the command must not go out (a uuid that did not answer, that
+// answered from more than one address, or only from an address the search did
+// not ask). The converters that --all leaves out, having answered from an
+// address not asked, are in unasked.
 struct Resolution
 {
-    QList<QHostAddress> addresses;
+    QList<Aim> aims;
+    QList<FoundConverter> unasked;
     QString refusal;
 };
 Resolution resolve(const TargetSet &targets, const QList<FoundConverter> &found);
+
+// Whether a command may go to an aim, given every uuid heard from its address
+// (by the search, and by lbx.info asked there just before the command) and
+// whether the address answered that question: to an address named, always;
+// to a converter meant by its uuid, only where its address answered, and was
+// heard as that uuid alone.
+enum class Clearance { Send, Ambiguous, NotFound };
+Clearance clearance(const Aim &aim, const QList<QJsonValue> &heard, bool answered);
 
 #endif // LBXCTL_TARGETS_H

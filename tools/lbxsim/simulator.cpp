@@ -242,7 +242,7 @@ Simulator::Delivery Simulator::drawDelivery()
 // twin's where there is one; a converter reset to factory settings comes back
 // at its factory address.
 void Simulator::answer(int converter, const QNetworkDatagram &datagram,
-    const Converter::Outcome &outcome, const Delivery &delivery)
+    const Converter::Outcome &outcome, Delivery delivery)
 {
     const QHostAddress to = datagram.senderAddress();
     const quint16 port = quint16(datagram.senderPort());
@@ -306,7 +306,7 @@ QJsonObject settingsObject(const Converter::Settings &settings)
 } // namespace
 
 void Simulator::recordOutcome(int converter, const QNetworkDatagram &datagram,
-    const Converter::Outcome &outcome, const Converter::Settings &before, const Delivery &delivery)
+    const Converter::Outcome &outcome, const Converter::Settings &before, Delivery delivery)
 {
     const Node &node = nodes[size_t(converter)];
     QJsonObject more{{QStringLiteral("answered"), !delivery.silent},

@@ -89,7 +89,7 @@ private:
     void receive(QUdpSocket &socket, int converter);
     void request(int converter, const QNetworkDatagram &datagram, bool broadcast);
     void answer(int converter, const QNetworkDatagram &datagram, const Converter::Outcome &outcome,
-        const Delivery &delivery);
+        Delivery delivery);
     Delivery drawDelivery();
     // Whether the converter hears a datagram that came by broadcast, or to its address.
     bool hears(int converter, bool broadcast) const;
@@ -103,8 +103,7 @@ private:
     QHostAddress factoryAddressFor(int converter) const;
     void say(int converter, const QString &what);
     void recordOutcome(int converter, const QNetworkDatagram &datagram,
-        const Converter::Outcome &outcome, const Converter::Settings &before,
-        const Delivery &delivery);
+        const Converter::Outcome &outcome, const Converter::Settings &before, Delivery delivery);
     // One line of the journal: what a converter did with a datagram.
     void record(int converter, const QNetworkDatagram &datagram, const char *did,
         const QJsonObject &more = {});

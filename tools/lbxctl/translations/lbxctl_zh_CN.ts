@@ -799,5 +799,41 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>loopback</source>
         <translation>回环</translation>
     </message>
+    <message>
+        <source>unchanged</source>
+        <translation>未变</translation>
+    </message>
+    <message>
+        <source>%1 back, %2 pending, %3 s left</source>
+        <translation>已恢复 %1 台，待恢复 %2 台，剩余 %3 秒</translation>
+    </message>
+    <message>
+        <source>did not come back within %1 s at its address; it never answered before, so its uuid is unknown and it cannot be found elsewhere</source>
+        <translation>%1 秒内未在原地址恢复；它此前从未应答，uuid 不明，无法在别处找到它</translation>
+    </message>
+    <message>
+        <source>  (answered from an address not asked; asked: %1)</source>
+        <translation>  （从未询问的地址应答；询问的是：%1）</translation>
+    </message>
+    <message>
+        <source>ambiguous: its address answers as %1; not sent</source>
+        <translation>不明确：其地址以 %1 应答；未发送</translation>
+    </message>
+    <message>
+        <source>not found: its address did not answer lbx.info just before; not sent</source>
+        <translation>未找到：发送前询问 lbx.info，其地址未应答；未发送</translation>
+    </message>
+    <message>
+        <source>not sent: it answered from an address the search did not ask; to reach it, name it by its address</source>
+        <translation>未发送：它从搜索未询问的地址应答；如要发给它，请用其地址指定</translation>
+    </message>
+    <message>
+        <source>sweep: %1 of %2 asked, %3 answered, %4 s left</source>
+        <translation>扫描：已询问 %1/%2 个地址，%3 个应答，剩余 %4 秒</translation>
+    </message>
+    <message>
+        <source>the uuid &quot;%1&quot; answered only from %2, which the search did not ask: name the converter by its address (ip:%3) to reach it; nothing was sent</source>
+        <translation>uuid &quot;%1&quot; 只从 %2 应答，而搜索未询问该地址：如要发给它，请用其地址（ip:%3）指定；未发送任何内容</translation>
+    </message>
 </context>
 </TS>
