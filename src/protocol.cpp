@@ -200,16 +200,19 @@ QStringList pluginNames()
 
 QByteArray setDatagram(const Settings &settings)
 {
-    const PluginTable table = pluginTable();
-    const int index = settings.pluginName ? table.value(*settings.pluginName, -1) : -1;
-    return datagram(setRequest(QString::number(settings.baud), index, table));
+    QJsonObject arg{{QStringLiteral("baud"), settings.baud}};
+    if (settings.pluginName) // as given: a converter takes back a name of its own
+        arg.insert(QStringLiteral("pluginName"), *settings.pluginName);
+    return datagram(
+        {{QStringLiteral("call"), QStringLiteral("lbx.set")}, {QStringLiteral("arg"), arg}});
 }
 
 bool showsSettings(const QJsonObject &record, const Settings &settings)
 {
+    // A record without a plug-in does not show the empty one.
     return baudText(record) == QString::number(settings.baud)
         && (!settings.pluginName
-            || record.value(QLatin1String("pluginName")).toString() == *settings.pluginName);
+            || record.value(QLatin1String("pluginName")) == QJsonValue(*settings.pluginName));
 }
 
 // Qt 5.15's parser leaks the first value of a member named twice when that

@@ -57,9 +57,9 @@ struct Settings
     int baud = 0;
     std::optional<QString> pluginName;
 };
-// The lbx.set datagram for the settings.
+// The lbx.set datagram for the settings, the plug-in's name as it is given.
 QByteArray setDatagram(const Settings &settings);
-// Whether a device record reports the settings.
+// Whether a device record reports the settings (the plug-in's name exactly).
 bool showsSettings(const QJsonObject &record, const Settings &settings);
 
 // What a reply answers, by its "ack"; Unknown for anything else.

@@ -174,6 +174,7 @@ class Site:
             raise
         self.marker = 0
         self.plan = []
+        self.backups = []  # apply --backup files written so far, the last undone first
 
     def settle(self):
         """Waits until every converter has read all that was sent to it, and sent
@@ -304,8 +305,41 @@ def draw_targets(rng, converters):
     return arguments
 
 
+def roster_rows(path):
+    """A roster (discover --save, apply --backup) as the rows of a plan that
+    puts back exactly what each converter reported (None: no plug-in)."""
+    return [{"uuid": c.get("uuid"), "baud": c.get("baud"), "plugin": c.get("pluginName"),
+             "exact": True} for c in json.load(open(path, encoding="utf-8"))["converters"]]
+
+
+def draw_apply(rng, site, work, converters):
+    """apply: a drawn plan, perhaps with a backup (now and then one that exists
+    already), or the undo of an earlier change, or a saved roster put back."""
+    dry = ["--dry-run"] if rng.random() < 0.3 else []
+    wait = ["--wait-timeout", "4"]
+    roster = os.path.join(work, "roster.json")
+    written = [b for b in site.backups if os.path.exists(b)]
+    if written and rng.random() < 0.4:  # undo what the last change saved
+        site.plan = roster_rows(written[-1])
+        return ["apply", written[-1]] + wait + dry
+    if os.path.exists(roster) and rng.random() < 0.2:
+        site.plan = roster_rows(roster)
+        return ["apply", roster] + wait + dry
+    site.plan = draw_plan(rng, converters, os.path.join(work, "plan"))
+    if rng.random() < 0.1 and written:
+        return ["apply", os.path.join(work, "plan"), "--backup", written[-1]] + wait + dry
+    if rng.random() < 0.5 and not dry:
+        site.backups.append(os.path.join(work, "backup%d.json" % len(site.backups)))
+        dry += ["--backup", site.backups[-1]]
+    return ["apply", os.path.join(work, "plan")] + wait + dry
+
+
 def draw_command(rng, site, work):
     converters = list(site.converters().values())
+    written = [b for b in site.backups if os.path.exists(b)]
+    if written and rng.random() < 0.3:  # the undo, soon after the change
+        site.plan = roster_rows(written[-1])
+        return ["apply", written[-1], "--wait-timeout", "4"]
     command = rng.choice(["discover", "set", "set", "upload-log", "update", "factory", "apply",
                           "check"])
     roster = os.path.join(work, "roster.json")
@@ -318,16 +352,7 @@ def draw_command(rng, site, work):
             return [command, "--expect", str(max(0, len(pairs) + rng.choice([-1, 0, 0, 1])))]
         return [command, roster] if os.path.exists(roster) else ["discover", "--save", roster]
     if command == "apply":
-        dry = ["--dry-run"] if rng.random() < 0.3 else []
-        backup = os.path.join(work, "backup.json")
-        if os.path.exists(backup) and rng.random() < 0.5:  # put back what a change saved
-            site.plan = [{"uuid": c["uuid"], "baud": c["baud"], "plugin": c["pluginName"]}
-                         for c in json.load(open(backup, encoding="utf-8"))["converters"]]
-            return [command, backup, "--wait-timeout", "4"] + dry
-        site.plan = draw_plan(rng, converters, os.path.join(work, "plan"))
-        if rng.random() < 0.5:
-            dry += ["--backup", backup]
-        return [command, os.path.join(work, "plan"), "--wait-timeout", "4"] + dry
+        return draw_apply(rng, site, work, converters)
     arguments = [command]
     if rng.random() < 0.2:
         arguments.append("--all")
@@ -378,65 +403,105 @@ def check_resends(call, taken, entries):
     return failures
 
 
-def check_apply(arguments, status, lines, before, after, entries, plan):
+def row_asks(row):
+    """What lbx.set a plan row asks for: a spreadsheet's empty plug-in keeps the
+    converter's own; a roster's row puts back exactly what was reported."""
+    asked = {"baud": row["baud"]}
+    if row["plugin"] is not None and (row["plugin"] or row.get("exact")):
+        asked["pluginName"] = row["plugin"]
+    return asked
+
+
+def as_asked(settings, row):
+    asked = row_asks(row)
+    return settings["baud"] == asked["baud"] and \
+        ("pluginName" not in asked or settings.get("pluginName") == asked["pluginName"])
+
+
+def row_key(uuid):
+    return json.dumps(uuid)
+
+
+def check_apply(arguments, status, lines, before, after, entries, plan, refusal):
+    """Each row's converter is set as the row asks, once, only where it differs;
+    what apply calls unchanged or confirmed is so by the journal; a roster's
+    converters go back to exactly what they reported, and one that reported no
+    plug-in is no success."""
     failures = []
     sets = [e for _, e in entries if e.get("call") == "lbx.set"]
-    wrong = any(not isinstance(r["baud"], int) or r["baud"] == 57600 for r in plan)
+    wrong = refusal or any(not isinstance(r["baud"], int) or r["baud"] == 57600 for r in plan
+                           if not r.get("exact"))
     if (status == 2) != wrong:
         failures.append("a plan %s refused, exit status %d" % ("wrongly" if wrong else "not",
                                                               status))
     if status == 2 or "--dry-run" in arguments:
         failures += ["%s was set, though nothing was to be" % e["at"] for e in sets]
         return failures
-    planned = {r["uuid"]: r for r in plan}
+    keys = [row_key(r["uuid"]) for r in plan]
+    planned = {row_key(r["uuid"]): r for r in plan
+               if keys.count(row_key(r["uuid"])) == 1 and json_text(r["uuid"])}
     for line in lines:
         if line.get("plan") == "ambiguous":
             there = {c["at"] for c in before.values() if c["uuid"] == line.get("uuid")}
             failures += ["%s was set, though ambiguous" % e["at"] for e in sets if e["at"] in there]
     for entry in sets:
-        row = planned.get(entry["uuid"])
+        row = planned.get(row_key(entry["uuid"]))
         if row is None:
-            failures.append("%s (%s) was set, but no row names it" % (entry["at"], entry["uuid"]))
+            failures.append("%s (%s) was set, but no row names it alone" % (entry["at"],
+                                                                           entry["uuid"]))
             continue
-        asked = {"baud": row["baud"]}
-        if row["plugin"]:  # an empty cell keeps the converter's own
-            asked["pluginName"] = row["plugin"]
-        if entry.get("asked") != asked:
+        if entry.get("asked") != row_asks(row):
             failures.append("%s was sent %s for the row %s" % (entry["at"], entry.get("asked"),
                                                                 row))
-        if "before" in entry and shows(entry["before"], (row["baud"], row["plugin"] or None)):
+        if "before" in entry and as_asked(entry["before"], row):
             failures.append("%s was set, but it was as planned already" % entry["at"])
-    failures += check_resends("lbx.set", lambda e: shows(
-        e["after"], (planned[e["uuid"]]["baud"], planned[e["uuid"]]["plugin"] or None))
-        if e["uuid"] in planned else None, entries)
-    rows = [line for line in lines if "line" in line or line.get("plan") == "missing"]
+    failures += check_resends("lbx.set", lambda e: as_asked(e["after"], planned[row_key(e["uuid"])])
+                              if row_key(e["uuid"]) in planned else None, entries)
+    failures += check_outcomes(status, lines, after, plan, planned)
+    return failures
+
+
+def check_outcomes(status, lines, after, plan, planned):
+    failures = []
     outcomes = {}
     for line in lines:
-        if line.get("uuid") in planned and line.get("command") == "apply":
-            outcomes.setdefault(line["uuid"], []).append(line)
-    for uuid, row in planned.items():
-        asked = (row["baud"], row["plugin"] or None)
-        said = outcomes.get(uuid, [])
+        if line.get("command") == "apply":
+            outcomes.setdefault(row_key(line.get("uuid")), []).append(line)
+    for key, row in planned.items():
+        said = outcomes.get(key, [])
         if not said:
-            failures.append("row %s got no line" % uuid)
+            failures.append("row %s got no line" % key)
         for line in said:
             if line.get("plan") == "unchanged" or line.get("outcome") in ("confirmed",
                                                                          "already-so"):
-                now = [c for c in after.values() if c["uuid"] == uuid]
-                if not any(shows(c["settings"], asked) for c in now):
+                now = [c for c in after.values() if row_key(c["uuid"]) == key]
+                exactly = [c for c in now if as_asked(c["settings"], row) and
+                           (not row.get("exact") or row["plugin"] is None or
+                            c["settings"].get("pluginName") == row["plugin"])]
+                if not exactly:
                     failures.append("%s called %s, but reports %s" % (
-                        uuid, line.get("plan") or line.get("outcome"),
+                        key, line.get("plan") or line.get("outcome"),
                         [c["settings"] for c in now]))
+            if row.get("exact") and row["plugin"] is None and line.get("ok", False):
+                failures.append("%s reported no plug-in, yet its restore is ok: %s" % (key, line))
+    rows = [line for line in lines if "line" in line or line.get("plan") == "missing"]
     ok = all(line.get("ok", line.get("plan") in ("unchanged", "not-in-plan")) for line in lines
              if line.get("plan") != "set")
-    if status == 0 and (not ok or not rows):
+    partly = any(r.get("exact") and (r["plugin"] is None or row_key(r["uuid"]) not in planned)
+                 for r in plan)
+    if status == 0 and (not ok or not rows or partly):
         failures.append("exit status 0, but not every row came out right")
     return failures
 
 
-def check_backup(arguments, status, before, entries):
-    """The backup lists each converter apply set, with the settings it had before."""
+def check_backup(arguments, status, before, entries, existed):
+    """The backup lists each converter apply set, with the settings it had
+    before; one named that exists already is refused, and left as it was."""
     path = arguments[arguments.index("--backup") + 1]
+    if existed is not None:
+        now = open(path, encoding="utf-8").read() if os.path.exists(path) else None
+        return [] if status == 2 and now == existed else \
+            ["an earlier backup was not kept: exit status %d" % status]
     firsts = {}
     for _, entry in entries:
         if entry.get("call") == "lbx.set":
@@ -444,15 +509,16 @@ def check_backup(arguments, status, before, entries):
     if not firsts or "--dry-run" in arguments or status == 2:
         return []
     try:
-        saved = {(c["uuid"], c["ip"]): c for c in
+        saved = {(row_key(c["uuid"]), c["ip"]): c for c in
                  json.load(open(path, encoding="utf-8"))["converters"]}
     except (OSError, ValueError, KeyError, TypeError) as error:
         return ["apply set converters, but its backup is not whole: %s" % error]
     failures = []
     for at, entry in firsts.items():
-        kept = saved.get((entry["uuid"], at))
+        kept = saved.get((row_key(entry["uuid"]), at))
         was = [c["settings"] for c in before.values() if c["at"] == at and c["uuid"] == entry["uuid"]]
-        if not kept or {"baud": kept["baud"], "pluginName": kept["pluginName"]} not in was:
+        settings = {k: kept[k] for k in ("baud", "pluginName") if k in kept} if kept else None
+        if settings not in was:
             failures.append("the backup does not hold %s at %s as it was: %s" % (
                 entry["uuid"], at, kept))
     return failures
@@ -568,8 +634,11 @@ def check_reach(arguments, status, lines, before, changing):
         if target.startswith("ip:") or (target.count(".") == 3 and not target.startswith("uuid:")):
             continue
         homes = {c["from"] for c in before.values() if names(uuid, c["uuid"])}
-        twinned = [ip for ip in homes if any(c.get("twin") and c["from"] == ip
-                                             for c in before.values())]
+        # An address named as well names the address, whatever answers there.
+        by_address = {t[3:] if t.startswith("ip:") else t for t in named
+                      if t.startswith("ip:") or (t.count(".") == 3 and not t.startswith("uuid:"))}
+        twinned = [ip for ip in homes - by_address
+                   if any(c.get("twin") and c["from"] == ip for c in before.values())]
         if len(homes) == 1 and twinned and status != 2:
             reached = [e for _, e in changing if e["to"] in twinned]
             if reached:
@@ -712,6 +781,9 @@ def run_command(site, rng, work, lbxctl):
     arguments = draw_command(rng, site, work)
     roster = os.path.join(work, "roster.json")
     previous = open(roster, encoding="utf-8").read() if os.path.exists(roster) else None
+    backup = arguments[arguments.index("--backup") + 1] if "--backup" in arguments else None
+    existed = open(backup, encoding="utf-8").read() if backup and os.path.exists(backup) \
+        else None
     result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", str(TIMEOUT)],
                             capture_output=True, text=True, timeout=120)
     site.settle()
@@ -724,12 +796,12 @@ def run_command(site, rng, work, lbxctl):
     after, entries = site.converters(), site.entries_since(marks)
     if arguments[0] == "apply":
         failures += check_apply(arguments, result.returncode, lines, before, after, entries,
-                                site.plan)
+                                site.plan, existed is not None)
     else:
         failures += check_command(arguments, result.returncode, lines, before, after, entries,
                                   site)
     if "--backup" in arguments:
-        failures += check_backup(arguments, result.returncode, before, entries)
+        failures += check_backup(arguments, result.returncode, before, entries, existed)
     if "--save" in arguments:
         failures += check_roster(arguments, result.returncode, before, after, previous)
     story = ["lbxctl %s -> %d" % (" ".join(arguments), result.returncode)]

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -204,6 +205,7 @@ private slots:
     void progressGivesWayToResultsOnATerminal_data();
     void progressGivesWayToResultsOnATerminal();
     void siteVisitWithARoster();
+    void undoPutsBackWhatEachConverterReported();
     void metricsAndSpreadsheetsTakeHostileUuids();
     void speaksTheTechniciansLanguage_data();
     void speaksTheTechniciansLanguage();
@@ -774,6 +776,35 @@ void LbxctlTest::siteVisitWithARoster()
         check.objects().constLast(), QJsonObject({{"expected", 4}, {"found", 3}, {"ok", false}}));
 }
 
+// A change made from a plan and undone from its backup: each converter goes
+// back to exactly what it reported, plug-ins no window knows and the empty
+// one included; one that reported none is said to be put back in part only.
+void LbxctlTest::undoPutsBackWhatEachConverterReported()
+{
+    SimulatorProcess site(
+        {"--count", "3", "--plugin", "1=Modbus485", "--plugin", "2=", "--no-plugin", "3"});
+    QVERIFY(site.started());
+    const QString plan = fileIn(folder,
+        "uuid,baud,plugin\nLBXSIM000001,19200,OvTcp485\nLBXSIM000002,19200,OvTcp485\n"
+        "LBXSIM000003,19200,OvTcp485\n");
+    const QString backup = folder.filePath(QStringLiteral("undo.json"));
+    const Run change = lbxctl({"apply", plan, "--backup", backup, "--wait-timeout", "5"});
+    QCOMPARE(change.status, 0);
+    QVERIFY2(change.err.contains(QStringLiteral("the undo of this run is in ") + backup),
+        qPrintable(change.err));
+    const Run undo = lbxctl({"apply", backup, "--json", "--wait-timeout", "5"});
+    QCOMPARE(undo.status, 1);
+    QStringList outcomes = undo.fields({"uuid", "outcome"}).filter(QRegularExpression(" \\w"));
+    outcomes.sort();
+    QCOMPARE(outcomes,
+        QStringList({"LBXSIM000001 confirmed", "LBXSIM000002 confirmed", "LBXSIM000003 partial"}));
+    QStringList now = lbxctl({"discover", "--json"}).fields({"uuid", "baud", "pluginName"});
+    now.sort();
+    QCOMPARE(now,
+        QStringList(
+            {"LBXSIM000001 9600 Modbus485", "LBXSIM000002 9600 ", "LBXSIM000003 9600 OvTcp485"}));
+}
+
 // Converter data ends up in label values and spreadsheet cells; two
 // converters claim one uuid.
 void LbxctlTest::metricsAndSpreadsheetsTakeHostileUuids()
@@ -890,6 +921,15 @@ void LbxctlTest::badInputSendsNothing_data()
     QTest::newRow("a plan with a bad line")
         << QStringList{"apply", fileIn(folder, "uuid,baud,plugin\nLBXSIM000001,9600,Json\n")}
         << "line 2: unknown plug-in \"Json\"";
+    // The undo of an earlier run is never lost, nor the plan taken for the undo.
+    const QString plan = fileIn(folder, "uuid,baud,plugin\nLBXSIM000001,19200,\n");
+    QTest::newRow("a backup that is the plan itself")
+        << QStringList{"apply", plan, "--backup", plan} << "is the plan itself";
+    QTest::newRow("a backup that would replace an earlier one")
+        << QStringList{"apply", plan, "--backup", fileIn(folder, R"({"converters":[]})")}
+        << "may hold the undo of an earlier run";
+    QTest::newRow("a backup without a name")
+        << QStringList{"apply", plan, "--backup", ""} << "--backup names no file";
 }
 
 void LbxctlTest::badInputSendsNothing()

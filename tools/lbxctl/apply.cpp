@@ -12,6 +12,7 @@
 #include "translation.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 
 namespace {
@@ -35,7 +36,16 @@ QList<PlanRow> planFrom(const QString &path)
 }
 
 // In JSON, in the order of PlanStep::Kind.
-const char *const kindNames[] = {"missing", "ambiguous", "unchanged", "set", "not-in-plan"};
+const char *const kindNames[]
+    = {"missing", "ambiguous", "unchanged", "set", "not-in-plan", "not-restorable"};
+
+// What a roster's converter that reported no plug-in leaves undone.
+QString pluginNote(const PlanStep &step)
+{
+    return step.row && step.row->pluginUnknown
+        ? Text::tr("; the roster holds no plug-in, so that is not put back")
+        : QString();
+}
 
 QString stepText(const PlanStep &step)
 {
@@ -56,13 +66,17 @@ QString stepText(const PlanStep &step)
             .arg(at.constFirst(), as.join(QStringLiteral(", ")));
     }
     case PlanStep::Unchanged:
-        return Text::tr("unchanged");
+        return Text::tr("unchanged") + pluginNote(step);
     case PlanStep::Set:
         return Text::tr("set %1 -> %2")
-            .arg(
-                settingsText(step.converters.constFirst().record), plannedText(step.row->settings));
+                   .arg(settingsText(step.converters.constFirst().record),
+                       plannedText(step.row->settings))
+            + pluginNote(step);
     case PlanStep::NotInPlan:
         return Text::tr("not in plan");
+    case PlanStep::Unrestorable:
+        return Text::tr("not put back: converter %1 of the roster: %2")
+            .arg(QString::number(step.row->line), step.row->unrestorable);
     }
     Q_UNREACHABLE();
 }
@@ -70,18 +84,28 @@ QString stepText(const PlanStep &step)
 // The step as apply reports it: its row, and the one converter it is about.
 void report(Reporter &reporter, const PlanStep &step)
 {
-    const bool one = step.kind != PlanStep::Missing && step.kind != PlanStep::Ambiguous;
+    const bool one = step.kind != PlanStep::Missing && step.kind != PlanStep::Ambiguous
+        && step.kind != PlanStep::Unrestorable;
     const FoundConverter converter = one ? step.converters.constFirst() : FoundConverter();
     const QString uuid = step.row ? step.row->uuid : converter.uuid;
+    const QJsonValue uuidValue = !step.row  ? converter.uuidValue()
+        : step.row->uuidValue.isUndefined() ? QJsonValue(step.row->uuid)
+                                            : step.row->uuidValue;
     QJsonObject object{{QStringLiteral("command"), QStringLiteral("apply")},
         {QStringLiteral("plan"), QString::fromLatin1(kindNames[step.kind])},
-        {QStringLiteral("uuid"), uuid},
+        {QStringLiteral("uuid"), uuidValue},
         {QStringLiteral("ip"),
             converter.address.isNull() ? QJsonValue() : converter.address.toString()}};
     if (step.row) {
+        const std::optional<QString> &plugin = step.row->settings.pluginName;
         object.insert(QStringLiteral("line"), step.row->line);
         object.insert(QStringLiteral("baud"), step.row->settings.baud);
-        object.insert(QStringLiteral("plugin"), step.row->settings.pluginName.value_or(QString()));
+        // null: the converter keeps its own
+        object.insert(QStringLiteral("plugin"), plugin ? QJsonValue(*plugin) : QJsonValue());
+        if (step.row->pluginUnknown)
+            object.insert(QStringLiteral("ok"), false);
+        if (!step.row->unrestorable.isEmpty())
+            object.insert(QStringLiteral("why"), step.row->unrestorable);
     }
     if (!converter.record.isEmpty())
         object.insert(QStringLiteral("before"), converter.record);
@@ -94,6 +118,16 @@ struct Tally
     int unchanged = 0;
     int missing = 0;
     int ambiguous = 0;
+    int undone = 0; // roster converters that cannot be put back, wholly or in part
+
+    void count(const PlanStep &step)
+    {
+        toSet += step.kind == PlanStep::Set ? 1 : 0;
+        unchanged += step.kind == PlanStep::Unchanged ? 1 : 0;
+        missing += step.kind == PlanStep::Missing ? 1 : 0;
+        ambiguous += step.kind == PlanStep::Ambiguous ? 1 : 0;
+        undone += step.kind == PlanStep::Unrestorable || (step.row && step.row->pluginUnknown);
+    }
 
     // ", 2 ambiguous" where there are any.
     QString ambiguousText() const
@@ -102,23 +136,70 @@ struct Tally
     }
 };
 
+// The undo of an earlier run is never replaced, nor the plan taken for the
+// undo of this one: refused before anything is sent.
+void refuseUnsafeBackup(const CommandLine &line, const QString &plan)
+{
+    if (!line.isSet(QStringLiteral("backup")))
+        return;
+    const QFileInfo backup(line.value(QStringLiteral("backup")));
+    if (backup.filePath().isEmpty())
+        refuse(Text::tr("--backup names no file; nothing was sent"));
+    if (backup.exists() && backup.canonicalFilePath() == QFileInfo(plan).canonicalFilePath())
+        refuse(Text::tr("--backup %1 is the plan itself, which the backup would replace; "
+                        "nothing was sent")
+                   .arg(backup.filePath()));
+    if (backup.exists() || backup.isSymLink())
+        refuse(Text::tr("--backup %1 exists, and may hold the undo of an earlier run: apply it, "
+                        "move it away or name another file; nothing was sent")
+                   .arg(backup.filePath()));
+}
+
 // --backup: the roster of the converters about to be set, written whole before
 // the first is set; false, with the reason said, where it could not be.
 bool savedBackup(Session &session, const QList<PlanStep> &steps)
 {
-    const QString path = session.line.value(QStringLiteral("backup"));
-    if (path.isEmpty())
+    if (!session.line.isSet(QStringLiteral("backup")))
         return true;
+    const QString path = session.line.value(QStringLiteral("backup"));
     QList<FoundConverter> touched;
     for (const PlanStep &step : steps) {
         if (step.kind == PlanStep::Set)
             touched.append(step.converters.constFirst());
     }
     QString error;
-    if (saveRoster(rosterOf(touched, session.client().searchedText()), path, &error))
-        return true;
-    Output::note(error + Text::tr("; nothing was set"));
-    return false;
+    if (!saveRoster(rosterOf(touched, session.client().searchedText()), path, &error)) {
+        Output::note(error + Text::tr("; nothing was set"));
+        return false;
+    }
+    Output::note(Text::tr("the undo of this run is in %1: lbxctl apply %1 puts the %2 "
+                          "converters it sets back")
+                     .arg(path)
+                     .arg(touched.size()));
+    return true;
+}
+
+// Why no backup was written, where one was asked for.
+void noBackup(const CommandLine &line, const QString &why)
+{
+    if (line.isSet(QStringLiteral("backup")))
+        Output::note(Text::tr("no backup was written to %1: %2")
+                         .arg(line.value(QStringLiteral("backup")), why));
+}
+
+// A roster's converter that reported no plug-in: its baud rate put back is no
+// whole restore.
+Judge withoutPlugin(const Judge &judge)
+{
+    return [judge](const Sighting &seen) -> std::optional<Verdict> {
+        const std::optional<Verdict> verdict = judge(seen);
+        if (!verdict || verdict->outcome != WaitOutcome::Confirmed)
+            return verdict;
+        return Verdict{WaitOutcome::Partial,
+            Phrase(QT_TRANSLATE_NOOP(
+                       "lbxctl", "%1; the roster holds no plug-in, so that was not put back"))
+                .arg(verdict->text)};
+    };
 }
 
 // The converters to set, each asked lbx.info at its address just before: one
@@ -127,13 +208,13 @@ int setAndConfirm(Session &session, const QList<FoundConverter> &found,
     const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
 {
     QList<Aim> aims;
-    QHash<quint32, Protocol::Settings> settingsAt;
+    QHash<quint32, PlanRow> rowAt;
     for (const PlanStep &step : steps) {
         if (step.kind != PlanStep::Set)
             continue;
         const FoundConverter &converter = step.converters.constFirst();
         aims.append({converter.address, false, converter.uuidValue()});
-        settingsAt.insert(converter.address.toIPv4Address(), step.row->settings);
+        rowAt.insert(converter.address.toIPv4Address(), *step.row);
     }
     Client &client = session.client();
     QList<QHostAddress> addresses;
@@ -144,7 +225,7 @@ int setAndConfirm(Session &session, const QList<FoundConverter> &found,
     QHash<quint32, QJsonObject> before;
     const QList<Aim> cleared = clearedAims(aims, found, checks, reporter);
     for (const Aim &aim : cleared) {
-        const Protocol::Settings settings = settingsAt.value(aim.address.toIPv4Address());
+        const Protocol::Settings settings = rowAt.value(aim.address.toIPv4Address()).settings;
         orders.append({aim.address,
             {Protocol::setDatagram(settings), Protocol::Reply::Set, true,
                 [settings](const QJsonObject &record) {
@@ -156,9 +237,11 @@ int setAndConfirm(Session &session, const QList<FoundConverter> &found,
     }
     const int confirmed = sendAndConfirm(
         client, orders, session.line.waitTimeoutMs(), before, reporter, [&](const Answer &answer) {
-            const quint32 address = answer.address.toIPv4Address();
-            return Watch{answer.address, before.value(address).value(QLatin1String("uuid")), false,
-                settingsJudge(settingsAt.value(address))};
+            const PlanRow row = rowAt.value(answer.address.toIPv4Address());
+            const Judge judge = settingsJudge(row.settings);
+            return Watch{answer.address,
+                before.value(answer.address.toIPv4Address()).value(QLatin1String("uuid")), false,
+                row.pluginUnknown ? withoutPlugin(judge) : judge};
         });
     Output::note(Text::tr("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
                           "sent")
@@ -181,12 +264,14 @@ void addOptions(CommandLine &line)
     line.addExchangeOptions(2,
         Text::tr("Asks a silent converter this many more times (default 2); it is set "
                  "again only when lbx.info shows it up and not set."));
-    line.addWaitOptions(60);
+    // apply always waits: only how long is its option.
+    line.addWaitTimeout(60);
     line.addOption({QStringLiteral("dry-run"),
         Text::tr("Prints the plan of change and sends nothing but the search.")});
     line.addOption({QStringLiteral("backup"),
         Text::tr("Saves the roster of the converters to be set, as they are, before the "
-                 "first is set; applied as a plan, it puts them back."),
+                 "first is set; applied as a plan, it puts them back. The file must not "
+                 "exist yet, so that the undo of an earlier run is never lost."),
         QStringLiteral("ROSTER.json")});
     line.addOperand(QStringLiteral("PLAN"),
         Text::tr("CSV with the header uuid,baud,plugin (an empty plugin keeps the "
@@ -200,6 +285,7 @@ int run(Session &session)
     if (operands.size() != 1)
         refuse(Text::tr("apply takes one plan file; see \"lbxctl apply --help\""));
     const QList<PlanRow> rows = planFrom(operands.constFirst());
+    refuseUnsafeBackup(session.line, operands.constFirst());
     session.line.waitTimeoutMs(); // refused before anything is sent
     const QList<FoundConverter> found = session.search();
 
@@ -208,12 +294,9 @@ int run(Session &session)
     Tally tally;
     for (const PlanStep &step : steps) {
         report(reporter, step);
-        tally.toSet += step.kind == PlanStep::Set ? 1 : 0;
-        tally.unchanged += step.kind == PlanStep::Unchanged ? 1 : 0;
-        tally.missing += step.kind == PlanStep::Missing ? 1 : 0;
-        tally.ambiguous += step.kind == PlanStep::Ambiguous ? 1 : 0;
+        tally.count(step);
     }
-    if (tally.missing + tally.ambiguous > 0)
+    if (tally.missing + tally.ambiguous + tally.undone > 0)
         reporter.fail(SomeFailed);
 
     if (tally.toSet == 0) {
@@ -221,6 +304,7 @@ int run(Session &session)
                               "as planned")
                          .arg(tally.unchanged)
                          .arg(rows.size()));
+        noBackup(session.line, Text::tr("nothing was to be set"));
         // A dry run's success is that the plan could be read and compared.
         return Output::finish(
             session.line.isSet(QStringLiteral("dry-run")) ? Succeeded : reporter.status());
@@ -232,6 +316,7 @@ int run(Session &session)
                          .arg(tally.unchanged)
                          .arg(tally.missing)
                          .arg(tally.ambiguousText()));
+        noBackup(session.line, Text::tr("a dry run sets nothing"));
         return Output::finish(Succeeded);
     }
     if (!savedBackup(session, steps))

@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 
@@ -175,10 +174,7 @@ void addOptions(CommandLine &line)
         QStringLiteral("N")});
     line.addFormatOption(
         Text::tr("table, json (as --json) or openmetrics (the Prometheus text format)."));
-    line.addOption({QStringLiteral("output"),
-        Text::tr("Writes the output to FILE, whole or not at all, instead of to "
-                 "standard output."),
-        QStringLiteral("FILE")});
+    line.addOutputOption();
 }
 
 int run(Session &session)
@@ -189,6 +185,7 @@ int run(Session &session)
     const QString format = line.format(
         {QStringLiteral("table"), QStringLiteral("json"), QStringLiteral("openmetrics")});
     const Expectation expectation = expectationFrom(line);
+    const QString output = line.outputPath(); // refused before anything is sent
     const QList<FoundConverter> found = session.search(session.options.retries);
 
     const QList<Finding> findings
@@ -198,16 +195,8 @@ int run(Session &session)
     const QString text = format == QLatin1String("openmetrics") ? metricsText(findings, summary)
         : format == QLatin1String("json")                       ? jsonText(findings, summary)
                                                                 : tableText(findings, summary);
-    if (line.isSet(QStringLiteral("output"))) {
-        QSaveFile file(line.value(QStringLiteral("output")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
-            Output::note(Text::tr("cannot write %1: %2")
-                             .arg(line.value(QStringLiteral("output")), file.errorString()));
-            return OutputFailed;
-        }
-    } else {
-        Output::raw(text.toUtf8());
-    }
+    if (!Output::deliver(output, text.toUtf8()))
+        return OutputFailed;
     warnOfDrops(session.client(), Text::tr("answers may be missing"));
     return Output::finish(summary.ok ? Succeeded : SomeFailed);
 }

@@ -220,14 +220,33 @@ void CommandLine::addOperand(const QString &name, const QString &description)
 
 void CommandLine::addWaitOptions(int defaultSeconds)
 {
-    defaultWaitSeconds = defaultSeconds;
     addOption({QStringLiteral("wait"),
         Text::tr("Waits for each converter to come back after the command, and says what "
                  "it then reports; only a confirmed outcome is success.")});
+    addWaitTimeout(defaultSeconds);
+}
+
+void CommandLine::addWaitTimeout(int defaultSeconds)
+{
     addOption({QStringLiteral("wait-timeout"),
         Text::tr("Seconds to wait for the converters to come back (default %1).")
             .arg(defaultSeconds),
         QStringLiteral("SECONDS"), QString::number(defaultSeconds)});
+}
+
+void CommandLine::addOutputOption()
+{
+    addOption({QStringLiteral("output"),
+        Text::tr("Writes the output to FILE, whole or not at all, instead of to "
+                 "standard output."),
+        QStringLiteral("FILE")});
+}
+
+QString CommandLine::outputPath() const
+{
+    if (isSet(QStringLiteral("output")) && value(QStringLiteral("output")).isEmpty())
+        refuse(Text::tr("--output names no file"));
+    return value(QStringLiteral("output"));
 }
 
 int CommandLine::waitTimeoutMs() const

@@ -41,8 +41,12 @@ public:
     void addOperand(const QString &name, const QString &description);
     // --wait and --wait-timeout, whose default is given here once.
     void addWaitOptions(int defaultSeconds);
+    // --wait-timeout alone, for a command that always waits.
+    void addWaitTimeout(int defaultSeconds);
     // An option of the command's own.
     void addOption(const QCommandLineOption &option);
+    // --output FILE, written whole or not at all.
+    void addOutputOption();
 
     // Reads the arguments that follow the command's name; answers --help and
     // --version and exits; refuses unknown options and stray arguments.
@@ -55,6 +59,9 @@ public:
     bool json() const { return parser.isSet(QStringLiteral("json")); }
     // --format, one of the formats given (--json stands for json).
     QString format(const QStringList &formats) const;
+
+    // The file --output names; empty for standard output. Refuses an empty name.
+    QString outputPath() const;
 
     // How long --wait-timeout allows the converters to come back.
     int waitTimeoutMs() const;
@@ -81,7 +88,6 @@ private:
     QList<Entry> own;
     QList<Entry> shared;
     bool takesOperands = false;
-    int defaultWaitSeconds = 0;
 };
 
 // Text in lines of at most width columns, those after the first indented.

@@ -18,7 +18,8 @@
 // whether the command took. Confirmation polls for that.
 
 // What became of a converter that was waited for.
-enum class WaitOutcome { Confirmed, NotApplied, TimedOut, Interrupted };
+// Partial: back as asked in part only (a restore that cannot put everything back).
+enum class WaitOutcome { Confirmed, NotApplied, TimedOut, Interrupted, Partial };
 
 // What is known of a converter after a command, and how it reads:
 // "confirmed 115200 OvTcp485 after 6.2 s".

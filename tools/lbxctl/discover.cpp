@@ -8,14 +8,16 @@
 #include "translation.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
 
 // A converter that answered from an address the search did not ask is listed
 // with what was asked, and is no target until named by its address.
-void printJson(const QList<FoundConverter> &converters, const QStringList &searched)
+QByteArray jsonText(const QList<FoundConverter> &converters, const QStringList &searched)
 {
+    QByteArray text;
     for (const FoundConverter &converter : converters) {
         QJsonObject line = converter.record;
         line.insert(QStringLiteral("caption"), Protocol::pluginCaption(converter.record));
@@ -23,11 +25,12 @@ void printJson(const QList<FoundConverter> &converters, const QStringList &searc
             line.insert(QStringLiteral("sharedUuid"), true);
         if (!converter.asked)
             line.insert(QStringLiteral("askedAt"), QJsonArray::fromStringList(searched));
-        Output::json(line);
+        text += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
     }
+    return text;
 }
 
-void printTable(const QList<FoundConverter> &converters, const QStringList &searched)
+QByteArray tableText(const QList<FoundConverter> &converters, const QStringList &searched)
 {
     int uuidWidth = 4;
     for (const FoundConverter &converter : converters)
@@ -39,13 +42,14 @@ void printTable(const QList<FoundConverter> &converters, const QStringList &sear
         QStringList line;
         for (int i = 0; i < cells.size() - 1; ++i)
             line.append(Output::padded(cells.at(i), widths[i]));
-        return line.join(QStringLiteral("  ")) + QStringLiteral("  ") + cells.constLast();
+        return (line.join(QStringLiteral("  ")) + QStringLiteral("  ") + cells.constLast() + '\n')
+            .toUtf8();
     };
-    Output::line(row({Text::tr("UUID"), Text::tr("IP"), Text::tr("APP"), Text::tr("ROM"),
-        Text::tr("BAUD"), Text::tr("PLUGIN"), Text::tr("CAPTION")}));
+    QByteArray text = row({Text::tr("UUID"), Text::tr("IP"), Text::tr("APP"), Text::tr("ROM"),
+        Text::tr("BAUD"), Text::tr("PLUGIN"), Text::tr("CAPTION")});
     for (const FoundConverter &converter : converters) {
         const QJsonObject &record = converter.record;
-        Output::line(row({Output::field(converter.uuid), Protocol::ipText(record),
+        text += row({Output::field(converter.uuid), Protocol::ipText(record),
             Output::field(Protocol::appVersionText(record)),
             Output::field(record.value(QStringLiteral("romVersion")).toString()),
             Protocol::baudText(record),
@@ -54,8 +58,9 @@ void printTable(const QList<FoundConverter> &converters, const QStringList &sear
                 + (converter.sharedUuid ? Text::tr("  (uuid also at another address)") : QString())
                 + (converter.asked ? QString()
                                    : Text::tr("  (answered from an address not asked; asked: %1)")
-                                         .arg(searched.join(QStringLiteral(", "))))}));
+                                         .arg(searched.join(QStringLiteral(", "))))});
     }
+    return text;
 }
 
 // A roster only from a search that found converters and lost nothing: an
@@ -89,6 +94,7 @@ void addOptions(CommandLine &line)
 {
     line.addSearchOptions();
     line.addFormatOption(Text::tr("table, json (as --json) or csv (UTF-8, for a spreadsheet)."));
+    line.addOutputOption();
     line.addOption({QStringLiteral("save"),
         Text::tr("Saves the converters found, when, from which computer and through which "
                  "adapters, as a roster for lbxctl check."),
@@ -100,23 +106,23 @@ int run(Session &session)
     const CommandLine &line = session.line;
     const QString format
         = line.format({QStringLiteral("table"), QStringLiteral("json"), QStringLiteral("csv")});
+    const QString output = line.outputPath(); // refused before anything is sent
     const QList<FoundConverter> found
         = session.search(session.options.retries, Session::OnInterrupt::KeepFound);
     const QStringList searched = session.client().searchedText();
-    if (format == QLatin1String("json"))
-        printJson(found, searched);
-    else if (format == QLatin1String("csv"))
-        Output::raw(rosterCsv(found));
-    else
-        printTable(found, searched);
+    const QByteArray text = format == QLatin1String("json") ? jsonText(found, searched)
+        : format == QLatin1String("csv")                    ? rosterCsv(found)
+                                                            : tableText(found, searched);
     int status = found.isEmpty() ? SomeFailed : Succeeded;
+    if (!Output::deliver(output, text))
+        status = OutputFailed;
     if (line.isSet(QStringLiteral("save")))
         status = qMax(status, save(session, found));
     if (found.isEmpty())
         Output::note(Text::tr("no converter answered"));
     if (session.client().droppedDatagrams() > 0) {
         warnOfDrops(session.client(), Text::tr("the list may be incomplete; search again"));
-        status = SomeFailed;
+        status = qMax(status, int(SomeFailed));
     }
     if (Client::interrupted()) {
         Output::note(Text::tr("interrupted: the list holds the converters found so far"));

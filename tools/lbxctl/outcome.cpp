@@ -45,7 +45,8 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
 }
 
 // In JSON, in the order of WaitOutcome.
-const char *const waitOutcomeNames[] = {"confirmed", "not-applied", "timed-out", "interrupted"};
+const char *const waitOutcomeNames[]
+    = {"confirmed", "not-applied", "timed-out", "interrupted", "partial"};
 
 QString outcomeText(const Answer &answer, const QString &command, const QString &heard)
 {

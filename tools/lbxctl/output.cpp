@@ -2,6 +2,7 @@
 #include "translation.h"
 
 #include <QJsonDocument>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -118,6 +119,42 @@ void note(const QString &text)
 {
     const QByteArray bytes = "lbxctl: " + text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+// Written to a temporary file beside it, which then takes its name: a failure
+// leaves the old file whole. Unbuffered, so that each write reports its own
+// failure: QSaveFile's commit does not see one that a buffered write meets
+// only when it is flushed, and would put a short file in place of the old.
+bool writeWhole(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        && file.write(bytes) == bytes.size();
+    QString why = file.errorString();
+#ifdef Q_OS_UNIX
+    // What the file system takes only on its way to the disk fails here.
+    if (written && ::fsync(file.handle()) != 0) {
+        written = false;
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    }
+#endif
+    if (written && file.commit())
+        return true;
+    if (written) // the commit's own failure: the new file could not take the name
+        why = file.errorString();
+    *error = Text::tr("cannot write %1: %2").arg(path, why);
+    return false; // unless committed, the temporary file goes with it
+}
+
+bool deliver(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return raw(bytes);
+    QString error;
+    if (writeWhole(path, bytes, &error))
+        return true;
+    note(error);
+    return false;
 }
 
 bool stderrIsTerminal()

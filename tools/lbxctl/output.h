@@ -1,6 +1,7 @@
 #ifndef LBXCTL_OUTPUT_H
 #define LBXCTL_OUTPUT_H
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -31,6 +32,14 @@ bool json(const QJsonObject &object);
 bool raw(const QByteArray &bytes);
 // A message on standard error: "lbxctl: " and the text.
 void note(const QString &text);
+
+// The file at path holds the bytes, written whole, or is left as it was (a
+// full disk included); false with the reason otherwise.
+bool writeWhole(const QString &path, const QByteArray &bytes, QString *error);
+
+// The bytes on standard output, or, with a path, in that file, written whole
+// (a failure said); false where they could not be written.
+bool deliver(const QString &path, const QByteArray &bytes);
 
 // Whether standard error is a terminal, where progress may be shown: never on
 // a pipe or in a file.

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QVector>
 
 namespace {
 
@@ -62,6 +63,7 @@ struct RowText
     QString uuid;
     QString baud;
     QString plugin;
+    QJsonValue uuidValue = QJsonValue::Undefined; // a JSON line's number
 };
 
 QString knownPluginsText()
@@ -74,7 +76,7 @@ QString knownPluginsText()
 // The row, or why it is wrong.
 std::optional<PlanRow> checkedRow(int line, const RowText &text, QString *why)
 {
-    PlanRow row{line, text.uuid, {}};
+    PlanRow row{line, text.uuid, text.uuidValue, {}, false, {}};
     bool ok = false;
     row.settings.baud = text.baud.trimmed().toInt(&ok);
     if (!text.plugin.isEmpty())
@@ -98,8 +100,6 @@ public:
     // False once the plan cannot be read further.
     bool readCsv(const CsvRecord &record);
     PlanReading reading;
-    // A roster's converters are counted, not its lines.
-    bool fromRoster = false;
 
 private:
     bool rowFromJson(const QString &text, RowText *row, QString *why) const;
@@ -124,14 +124,14 @@ bool PlanReader::rowFromJson(const QString &text, RowText *row, QString *why) co
     const QJsonValue plugin = object.value(QStringLiteral("plugin"));
     if (!document.isObject())
         *why = Text::tr("not a JSON object");
-    else if (!uuid.isString() && !uuid.isUndefined())
-        *why = Text::tr("the uuid is not text");
+    else if (!uuid.isString() && !uuid.isDouble() && !uuid.isUndefined())
+        *why = Text::tr("the uuid is neither text nor a number");
     else if (!baud.isDouble() && !baud.isString() && !baud.isUndefined())
         *why = Text::tr("the baud rate is neither a number nor text");
     else if (!plugin.isString() && !plugin.isNull() && !plugin.isUndefined())
         *why = Text::tr("the plug-in is not text");
-    *row = {uuid.toString(), baud.isDouble() ? QString::number(baud.toDouble()) : baud.toString(),
-        plugin.toString()};
+    *row = {uuidName(uuid), baud.isDouble() ? QString::number(baud.toDouble()) : baud.toString(),
+        plugin.toString(), uuid.isDouble() ? uuid : QJsonValue(QJsonValue::Undefined)};
     return why->isEmpty();
 }
 
@@ -168,11 +168,9 @@ void PlanReader::add(const PlanRow &row)
 {
     const auto twice = lineOfUuid.constFind(row.uuid);
     if (twice != lineOfUuid.constEnd()) {
-        const QString text = fromRoster
-            ? Text::tr("converter %1: the uuid \"%2\" is also that of converter %3")
-            : Text::tr("line %1: the uuid \"%2\" is also on line %3");
-        reading.errors.append(text.arg(
-            QString::number(row.line), Output::escaped(row.uuid), QString::number(*twice)));
+        reading.errors.append(Text::tr("line %1: the uuid \"%2\" is also on line %3")
+                                  .arg(QString::number(row.line), Output::escaped(row.uuid),
+                                      QString::number(*twice)));
         return;
     }
     lineOfUuid.insert(row.uuid, row.line);
@@ -186,8 +184,7 @@ void PlanReader::read(int line, bool complete, const RowText &row, QString why)
             add(*checked);
     }
     if (!why.isEmpty())
-        reading.errors.append((fromRoster ? Text::tr("converter %1: %2") : Text::tr("line %1: %2"))
-                                  .arg(QString::number(line), why));
+        reading.errors.append(Text::tr("line %1: %2").arg(QString::number(line), why));
 }
 
 void PlanReader::readJson(int line, const QString &text)
@@ -211,22 +208,41 @@ bool PlanReader::readCsv(const CsvRecord &record)
 
 namespace {
 
-// A saved roster as a plan: each converter's uuid, baud rate and plug-in, read
-// as JSON lines are, so that the same checks hold; "converter N" for "line N".
-PlanReading readRosterPlan(const QJsonArray &converters)
+// Why a roster's converter cannot be told apart from the others: no uuid, or
+// one that another converter of the roster reports too.
+QString unidentified(const QJsonArray &converters, int i)
 {
-    PlanReader reader;
-    reader.fromRoster = true;
-    for (int i = 0; i < converters.size(); ++i) {
-        const QJsonObject converter = converters.at(i).toObject();
-        QJsonObject row{{QStringLiteral("uuid"), converter.value(QLatin1String("uuid"))},
-            {QStringLiteral("baud"), converter.value(QLatin1String("baud"))},
-            {QStringLiteral("plugin"), converter.value(QLatin1String("pluginName"))}};
-        if (!converters.at(i).isObject())
-            row = {};
-        reader.readJson(i + 1, QString::fromUtf8(QJsonDocument(row).toJson()));
+    const QJsonValue uuid = converters.at(i).toObject().value(QLatin1String("uuid"));
+    if (uuid.isUndefined() || uuid.isNull() || uuid == QJsonValue(QString()))
+        return Text::tr("it reported no uuid, so it cannot be told apart from others");
+    for (int other = 0; other < converters.size(); ++other) {
+        if (other != i && converters.at(other).toObject().value(QLatin1String("uuid")) == uuid)
+            return Text::tr("its uuid is also that of converter %1, so they cannot be told "
+                            "apart")
+                .arg(other + 1);
     }
-    return reader.reading;
+    return {};
+}
+
+// A roster's converter as a row that puts back exactly what it reported: its
+// baud rate, and its plug-in whatever its name (the empty one too), where it
+// reported one.
+PlanRow restoringRow(const QJsonArray &converters, int i)
+{
+    const QJsonObject record = converters.at(i).toObject();
+    const QJsonValue uuid = record.value(QLatin1String("uuid"));
+    const QJsonValue baud = record.value(QLatin1String("baud"));
+    const QJsonValue plugin = record.value(QLatin1String("pluginName"));
+    PlanRow row{i + 1, uuidName(uuid), uuid, {}, !plugin.isString(), {}};
+    row.settings.baud = baud.toInt();
+    if (plugin.isString())
+        row.settings.pluginName = plugin.toString();
+    row.unrestorable = converters.at(i).isObject() ? unidentified(converters, i)
+                                                   : Text::tr("it is no converter's record");
+    const bool wholeBaud = baud.isDouble() && baud.toDouble() == row.settings.baud;
+    if (row.unrestorable.isEmpty() && (!wholeBaud || row.settings.baud <= 0))
+        row.unrestorable = Text::tr("it reported no baud rate that can be put back");
+    return row;
 }
 
 } // namespace
@@ -238,8 +254,13 @@ PlanReading readPlan(const QString &text)
         plan.remove(0, 1);
     // A roster (discover --save, apply --backup) puts back the settings it holds.
     const QJsonObject whole = QJsonDocument::fromJson(plan.toUtf8()).object();
-    if (whole.value(QLatin1String("converters")).isArray())
-        return readRosterPlan(whole.value(QLatin1String("converters")).toArray());
+    if (whole.value(QLatin1String("converters")).isArray()) {
+        const QJsonArray converters = whole.value(QLatin1String("converters")).toArray();
+        PlanReading reading;
+        for (int i = 0; i < converters.size(); ++i)
+            reading.rows.append(restoringRow(converters, i));
+        return reading;
+    }
     const bool jsonLines = plan.trimmed().startsWith(QLatin1Char('{'));
     PlanReader reader;
     if (jsonLines) {
@@ -259,25 +280,42 @@ PlanReading readPlan(const QString &text)
     return reader.reading;
 }
 
+namespace {
+
+// Whether a row names the converter: by the exact uuid a roster or a JSON line
+// gives, otherwise by its name.
+bool names(const PlanRow &row, const FoundConverter &converter)
+{
+    return row.uuidValue.isUndefined() ? converter.uuid == row.uuid
+                                       : converter.uuidValue() == row.uuidValue;
+}
+
+} // namespace
+
 QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConverter> &found)
 {
-    QHash<QString, QList<FoundConverter>> byUuid; // each in the order found
     QHash<quint32, QList<FoundConverter>> byAddress;
-    for (const FoundConverter &converter : found) {
-        byUuid[converter.uuid].append(converter);
+    for (const FoundConverter &converter : found)
         byAddress[converter.address.toIPv4Address()].append(converter);
-    }
     QList<PlanStep> steps;
-    QSet<QString> planned;
+    QVector<bool> planned(found.size(), false);
     for (const PlanRow &row : rows) {
-        planned.insert(row.uuid);
-        QList<FoundConverter> matches = byUuid.value(row.uuid);
+        QList<FoundConverter> matches;
+        for (int i = 0; i < found.size(); ++i) {
+            if (names(row, found.at(i))) {
+                planned[i] = true;
+                matches.append(found.at(i));
+            }
+        }
         // Where its address answers as other uuids too, a setting sent there sets them all.
         const QList<FoundConverter> sharing = matches.size() == 1
             ? byAddress.value(matches.constFirst().address.toIPv4Address())
             : QList<FoundConverter>();
         PlanStep::Kind kind = PlanStep::Set;
-        if (matches.isEmpty()) {
+        if (!row.unrestorable.isEmpty()) {
+            kind = PlanStep::Unrestorable;
+            matches.clear();
+        } else if (matches.isEmpty()) {
             kind = PlanStep::Missing;
         } else if (matches.size() > 1) {
             kind = PlanStep::Ambiguous;
@@ -289,9 +327,9 @@ QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConvert
         }
         steps.append({kind, row, matches});
     }
-    for (const FoundConverter &converter : found) {
-        if (!planned.contains(converter.uuid))
-            steps.append({PlanStep::NotInPlan, std::nullopt, {converter}});
+    for (int i = 0; i < found.size(); ++i) {
+        if (!planned.at(i))
+            steps.append({PlanStep::NotInPlan, std::nullopt, {found.at(i)}});
     }
     return steps;
 }
@@ -299,6 +337,6 @@ QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConvert
 QString plannedText(const Protocol::Settings &settings)
 {
     return settings.pluginName
-        ? QStringLiteral("%1 %2").arg(settings.baud).arg(*settings.pluginName)
+        ? QStringLiteral("%1 %2").arg(settings.baud).arg(Output::field(*settings.pluginName))
         : QString::number(settings.baud);
 }

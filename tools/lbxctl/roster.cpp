@@ -1,5 +1,7 @@
 #include "roster.h"
+
 #include "adapter.h"
+#include "output.h"
 #include "translation.h"
 
 #include <QDateTime>
@@ -7,7 +9,6 @@
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QNetworkInterface>
-#include <QSaveFile>
 #include <QSet>
 
 QJsonArray adapterList()
@@ -46,13 +47,7 @@ bool saveRoster(const Roster &roster, const QString &path, QString *error)
         {QStringLiteral("computer"), roster.computer},
         {QStringLiteral("adapters"), roster.adapters},
         {QStringLiteral("searched"), roster.searched}, {QStringLiteral("converters"), converters}};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(object).toJson()) < 0
-        || !file.commit()) {
-        *error = Text::tr("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    return Output::writeWhole(path, QJsonDocument(object).toJson(), error);
 }
 
 bool loadRoster(const QString &path, Roster *roster, QString *error)

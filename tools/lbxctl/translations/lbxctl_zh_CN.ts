@@ -74,10 +74,6 @@ nothing was sent</source>
         <translation>打印更改计划，除搜索外不发送任何请求。</translation>
     </message>
     <message>
-        <source>Saves the roster of the converters to be set, as they are, before the first is set; applied as a plan, it puts them back.</source>
-        <translation>在设置第一台之前，按原样保存将被设置的转换器清单；将其作为计划应用即可恢复原设置。</translation>
-    </message>
-    <message>
         <source>CSV with the header uuid,baud,plugin (an empty plugin keeps the converter&apos;s own), JSON lines with those members, or a roster (discover --save, --backup), whose settings it puts back.</source>
         <translation>CSV（表头 uuid,baud,plugin；plugin 为空则保留转换器自己的协议插件）、含这些成员的 JSON 行，或设备清单（discover --save、--backup），其中的设置将被恢复。</translation>
     </message>
@@ -620,10 +616,6 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <translation>不是 JSON 对象</translation>
     </message>
     <message>
-        <source>the uuid is not text</source>
-        <translation>uuid 不是文本</translation>
-    </message>
-    <message>
         <source>the baud rate is neither a number nor text</source>
         <translation>波特率既不是数字也不是文本</translation>
     </message>
@@ -640,16 +632,8 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <translation>表头必须列出 uuid、baud 和 plugin 三列</translation>
     </message>
     <message>
-        <source>converter %1: the uuid &quot;%2&quot; is also that of converter %3</source>
-        <translation>第 %1 台转换器：uuid &quot;%2&quot; 与第 %3 台转换器相同</translation>
-    </message>
-    <message>
         <source>line %1: the uuid &quot;%2&quot; is also on line %3</source>
         <translation>第 %1 行：uuid &quot;%2&quot; 也出现在第 %3 行</translation>
-    </message>
-    <message>
-        <source>converter %1: %2</source>
-        <translation>第 %1 台转换器：%2</translation>
     </message>
     <message>
         <source>line %1: %2</source>
@@ -834,6 +818,74 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
     <message>
         <source>the uuid &quot;%1&quot; answered only from %2, which the search did not ask: name the converter by its address (ip:%3) to reach it; nothing was sent</source>
         <translation>uuid &quot;%1&quot; 只从 %2 应答，而搜索未询问该地址：如要发给它，请用其地址（ip:%3）指定；未发送任何内容</translation>
+    </message>
+    <message>
+        <source>; the roster holds no plug-in, so that is not put back</source>
+        <translation>；设备清单中没有协议插件，因此不会恢复协议插件</translation>
+    </message>
+    <message>
+        <source>not put back: converter %1 of the roster: %2</source>
+        <translation>未恢复：设备清单中的第 %1 台转换器：%2</translation>
+    </message>
+    <message>
+        <source>--backup names no file; nothing was sent</source>
+        <translation>--backup 没有指定文件；未发送任何请求</translation>
+    </message>
+    <message>
+        <source>--backup %1 is the plan itself, which the backup would replace; nothing was sent</source>
+        <translation>--backup %1 就是计划文件本身，备份会覆盖它；未发送任何请求</translation>
+    </message>
+    <message>
+        <source>--backup %1 exists, and may hold the undo of an earlier run: apply it, move it away or name another file; nothing was sent</source>
+        <translation>--backup %1 已存在，可能保存着之前一次运行的撤销信息：请应用它、移走它或指定另一个文件；未发送任何请求</translation>
+    </message>
+    <message>
+        <source>the undo of this run is in %1: lbxctl apply %1 puts the %2 converters it sets back</source>
+        <translation>本次运行的撤销信息保存在 %1：lbxctl apply %1 可将本次设置的 %2 台转换器恢复原状</translation>
+    </message>
+    <message>
+        <source>no backup was written to %1: %2</source>
+        <translation>未向 %1 写入备份：%2</translation>
+    </message>
+    <message>
+        <source>%1; the roster holds no plug-in, so that was not put back</source>
+        <translation>%1；设备清单中没有协议插件，因此协议插件未恢复</translation>
+    </message>
+    <message>
+        <source>Saves the roster of the converters to be set, as they are, before the first is set; applied as a plan, it puts them back. The file must not exist yet, so that the undo of an earlier run is never lost.</source>
+        <translation>在设置第一台之前，按原样保存将被设置的转换器清单；将其作为计划应用即可恢复原设置。该文件不得已存在，以免丢失之前运行的撤销信息。</translation>
+    </message>
+    <message>
+        <source>nothing was to be set</source>
+        <translation>没有需要设置的转换器</translation>
+    </message>
+    <message>
+        <source>a dry run sets nothing</source>
+        <translation>试运行不做任何设置</translation>
+    </message>
+    <message>
+        <source>--output names no file</source>
+        <translation>--output 没有指定文件</translation>
+    </message>
+    <message>
+        <source>the uuid is neither text nor a number</source>
+        <translation>uuid 既不是文本也不是数字</translation>
+    </message>
+    <message>
+        <source>it reported no uuid, so it cannot be told apart from others</source>
+        <translation>它没有报告 uuid，因此无法与其他转换器区分</translation>
+    </message>
+    <message>
+        <source>its uuid is also that of converter %1, so they cannot be told apart</source>
+        <translation>它的 uuid 与第 %1 台转换器相同，因此无法区分</translation>
+    </message>
+    <message>
+        <source>it is no converter&apos;s record</source>
+        <translation>它不是转换器的记录</translation>
+    </message>
+    <message>
+        <source>it reported no baud rate that can be put back</source>
+        <translation>它没有报告可恢复的波特率</translation>
     </message>
 </context>
 </TS>
