@@ -40,6 +40,21 @@ check "no Xvfb is left running" "$([ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null
 check "lbxsim --help names itself, not the path it was started by" \
     "$(build/tools/lbxsim/lbxsim --help | head -n 1)" "Usage: lbxsim [options]"
 
+# Without a display the window cannot start: start and demo say so, and what
+# does the job from a terminal, and build nothing; with one, start shows it.
+for script in start demo; do
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM sh "scripts/$script" >"$work/out" 2>&1 ||
+        status=$?
+    check "$script without a display says so, and exits 1" \
+        "$status:$(grep -c 'needs a desktop session' "$work/out"):$(grep -c 'lbxctl discover' "$work/out")" \
+        "1:1:1"
+done
+status=0
+scripts/with-xvfb python3 scripts/lib/xwin.py photograph LBXConfig - 120 sh scripts/start \
+    >"$work/out" 2>&1 || status=$?
+check "start with a display shows the window, which closes with exit status 0" "$status" 0
+
 # A benchmark started bare would reach a real network: each refuses first.
 for bench in "python3 bench/set_all.py" "build/bench/lbxbench-burst 1 100"; do
     status=0

@@ -53,3 +53,16 @@ install_missing() {
     [ -z "$guard" ] || $as_root rm -f "$guard"
     return $status
 }
+
+# require_display SCRIPT: the window needs a desktop session. Where there is
+# none (no DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM chosen), says so and
+# what does the job from a terminal, before anything is built, and exits 1:
+# Qt would otherwise abort with advice to reinstall.
+require_display() {
+    [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ] || return 0
+    echo "$1: no display here: the LBXConfig window needs a desktop session (or ssh -X)." >&2
+    echo "From a terminal lbxctl does the same job; try it on simulated converters:" \
+        "scripts/install-deps run && scripts/build && scripts/netns-run scripts/with-simulator" \
+        "build/tools/lbxctl/lbxctl discover" >&2
+    exit 1
+}
