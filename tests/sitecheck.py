@@ -542,12 +542,21 @@ def check_roster(arguments, status, before, after, previous):
     return failures
 
 
-def check_findings(arguments, status, lines, after):
-    """Every "ok" of check is true of a converter now; exit 0 only when all are,
-    and as many answered as expected."""
+def check_findings(arguments, status, lines, after, site):
+    """Every "ok" of check is true of a converter now, and every "missing" is
+    not there (or may have lost its answer); exit 0 only when all are ok, and
+    as many answered as expected."""
     failures = []
     findings, summary = lines[:-1], (lines[-1] if lines else {})
     live = {(json.dumps(c["uuid"]), c["from"]) for c in after.values()}
+    sure = [c for c in after.values() if not c["deaf"] and not site.groups[c["group"]].lossy and
+            not site.groups[c["group"]].late]
+    for line in findings:
+        there = [c for c in sure if json_text(c["uuid"]) == line.get("uuid") and
+                 c["from"] == line.get("ip")]
+        if line.get("check") == "missing" and there:
+            failures.append("check calls %s at %s missing, but it answers there" % (
+                line.get("uuid"), line.get("ip")))
     for line in findings:
         uuid = line.get("now", {}).get("uuid", line.get("uuid"))
         if line.get("check") == "ok" and (json.dumps(uuid), line.get("ip")) not in live:
@@ -659,7 +668,7 @@ def check_command(arguments, status, lines, before, after, entries, site):
     """Every claim the command's output makes, held against the journal entries
     written while it ran; the failures found."""
     if arguments[0] == "check":
-        return check_findings(arguments, status, lines, after)
+        return check_findings(arguments, status, lines, after, site)
     if arguments[0] == "discover":
         return check_discover(arguments, status, lines, before, after)
     call = CALL_OF[arguments[0]]

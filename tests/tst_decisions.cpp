@@ -473,6 +473,11 @@ void DecisionsTest::siteAgainstItsRoster_data()
         << QStringList{"ok A 127.0.0.2 ", "duplicate B 127.0.0.3 uuid also at 127.0.0.4",
                "duplicate B 127.0.0.4 uuid also at 127.0.0.3"}
         << false;
+    // Matched by value: 111 and "111" are two converters.
+    QTest::newRow("uuids that are numbers")
+        << QList<QJsonObject>{numbered(111, "127.0.0.2").record, record("111", "127.0.0.3")}
+        << QList<FoundConverter>{numbered(111, "127.0.0.2"), found("111", "127.0.0.3")}
+        << QStringList{"ok 111 127.0.0.2 ", "ok 111 127.0.0.3 "} << true;
 }
 
 void DecisionsTest::siteAgainstItsRoster()

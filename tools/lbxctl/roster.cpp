@@ -74,7 +74,11 @@ bool loadRoster(const QString &path, Roster *roster, QString *error)
     QSet<QPair<QString, QString>> listed;
     for (const QJsonValue &record : list) {
         const QJsonObject object = record.toObject();
-        const auto converter = qMakePair(Protocol::uuidText(object), Protocol::ipText(object));
+        // The uuid's JSON text: 111 and "111" are two converters' uuids.
+        const auto converter = qMakePair(
+            QString::fromUtf8(QJsonDocument(QJsonArray{object.value(QLatin1String("uuid"))})
+                                  .toJson(QJsonDocument::Compact)),
+            Protocol::ipText(object));
         if (!record.isObject() || listed.contains(converter)) {
             *error = Text::tr("%1 lists a converter twice, or one that is not an object: "
                               "it is no roster lbxctl discover --save wrote")

@@ -43,10 +43,10 @@ Finding compared(const QString &uuid, const QJsonObject &before, const QJsonObje
 int matchFor(
     const QJsonObject &before, const QList<FoundConverter> &found, const QVector<bool> &matched)
 {
-    const QString uuid = Protocol::uuidText(before);
+    const QJsonValue uuid = before.value(QLatin1String("uuid"));
     int at = -1;
     for (int i = 0; i < found.size(); ++i) {
-        if (matched.at(i) || found.at(i).uuid != uuid)
+        if (matched.at(i) || found.at(i).uuidValue() != uuid)
             continue;
         if (at < 0 || Protocol::ipText(found.at(i).record) == Protocol::ipText(before))
             at = i;
@@ -59,13 +59,14 @@ int matchFor(
 QList<Phrase> duplication(const Finding &finding, const QList<FoundConverter> &found)
 {
     QList<Phrase> why;
+    const QJsonValue uuid = finding.record.value(QLatin1String("uuid"));
     for (const FoundConverter &converter : found) {
-        if (converter.uuid == finding.uuid && Protocol::ipText(converter.record) != finding.ip)
+        if (converter.uuidValue() == uuid && Protocol::ipText(converter.record) != finding.ip)
             why.append(Phrase(QT_TRANSLATE_NOOP("lbxctl", "uuid also at %1"))
                            .arg(converter.address.toString()));
     }
     for (const FoundConverter &converter : found) {
-        if (Protocol::ipText(converter.record) == finding.ip && converter.uuid != finding.uuid)
+        if (Protocol::ipText(converter.record) == finding.ip && converter.uuidValue() != uuid)
             why.append(Phrase(QT_TRANSLATE_NOOP("lbxctl", "address also answers as %1"))
                            .arg(Output::field(converter.uuid)));
     }
@@ -94,14 +95,15 @@ QList<Finding> compareWithRoster(
     for (const QJsonObject &before : roster) {
         const int at = matchFor(before, found, matched);
         if (at < 0) {
-            findings.append({QStringLiteral("missing"), Protocol::uuidText(before),
+            findings.append({QStringLiteral("missing"), uuidName(before.value(QLatin1String("uuid"))),
                 Protocol::ipText(before), {}, {}, {}, {}});
             describe(findings.last(),
                 {Phrase(QT_TRANSLATE_NOOP("lbxctl", "in the roster, did not answer"))});
             continue;
         }
         matched[at] = true;
-        findings.append(compared(Protocol::uuidText(before), before, found.at(at).record));
+        findings.append(
+            compared(uuidName(before.value(QLatin1String("uuid"))), before, found.at(at).record));
     }
     for (int i = 0; i < found.size(); ++i) {
         if (matched.at(i))
