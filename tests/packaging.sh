@@ -32,7 +32,31 @@ check "the unit runs as the user sysusers.d makes" \
 check "only status 1 (not all ok) counts as success: 74 (unwritten metrics) fails the unit" \
     "$(sed -n 's/^SuccessExitStatus=//p' "$unit")" 1
 check "the unit writes where node_exporter's link points" \
-    "$(sed -n 's/.*--output \([^ ]*\).*/\1/p' "$unit")" "$(awk '$1 == "L" { print $7 }' data/lbxconfig.tmpfiles)"
+    "$(sed -n 's/.*--output \([^ ]*\).*/\1/p' "$unit")" "$(sed -n 's/^target=//p' data/metrics-link)"
+
+# The link into node_exporter's textfile directory, in a root laid out as
+# Debian's prometheus-node-exporter leaves it (/var/lib/prometheus its user's,
+# node-exporter root's, which systemd-tmpfiles refuses to cross), made
+# whichever package comes first, and taken away with the package.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+data/metrics-link "$root"
+check "no node_exporter yet: nothing is made" "$(find "$root" -mindepth 1 | wc -l)" 0
+mkdir -p "$root/var/lib/prometheus/node-exporter"
+[ "$(id -u)" -ne 0 ] || chown nobody "$root/var/lib/prometheus"
+data/metrics-link "$root"
+check "node_exporter installed after: the trigger makes the link" \
+    "$(readlink "$root/var/lib/prometheus/node-exporter/lbxconfig.prom")" \
+    /var/lib/lbxconfig/lbxconfig.prom
+data/metrics-link "$root"
+check "made again (a reconfigure, an upgrade): unchanged, no failure" "$?" 0
+data/metrics-link --remove "$root"
+check "removed with the package" "$(ls "$root/var/lib/prometheus/node-exporter")" ""
+echo "an operator's own file" >"$root/var/lib/prometheus/node-exporter/lbxconfig.prom"
+data/metrics-link "$root" 2>/dev/null
+data/metrics-link --remove "$root"
+check "a file of that name that is not the link is left alone" \
+    "$(cat "$root/var/lib/prometheus/node-exporter/lbxconfig.prom")" "an operator's own file"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

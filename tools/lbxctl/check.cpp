@@ -11,8 +11,10 @@
 #include "session.h"
 #include "translation.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QMap>
 
 namespace {
 
@@ -33,6 +35,7 @@ struct Summary
     int found = 0;
     bool ok = false;
     double seconds = 0;
+    bool withRoster = false;
 };
 
 QString metricsText(const QList<Finding> &findings, const Summary &summary)
@@ -56,6 +59,24 @@ QString metricsText(const QList<Finding> &findings, const Summary &summary)
                 + labelValue(memberText(finding.record, member.name)));
         text += QStringLiteral("lbx_converter_info{%1} 1\n").arg(labels.join(QLatin1Char(',')));
     }
+    if (summary.withRoster) {
+        text += QStringLiteral("# HELP lbx_converter_changed 1 when what the converter reports "
+                               "differs from its roster entry.\n"
+                               "# TYPE lbx_converter_changed gauge\n");
+        for (const Finding &finding : findings) {
+            if (!finding.record.isEmpty())
+                text += QStringLiteral("lbx_converter_changed{uuid=%1,ip=%2} %3\n")
+                            .arg(labelValue(finding.uuid), labelValue(finding.ip),
+                                finding.changes.isEmpty() ? QStringLiteral("0")
+                                                          : QStringLiteral("1"));
+        }
+    }
+    // Written only by a check that ran to its end: stale, it says the checks stopped.
+    text += QStringLiteral("# HELP lbx_check_last_success_timestamp_seconds When the last "
+                           "check ran to its end, in seconds since the epoch.\n"
+                           "# TYPE lbx_check_last_success_timestamp_seconds gauge\n"
+                           "lbx_check_last_success_timestamp_seconds %1\n")
+                .arg(double(QDateTime::currentMSecsSinceEpoch()) / 1000, 0, 'f', 3);
     text += QStringLiteral(
         "# HELP lbx_converters_expected Converters the roster names, or --expect.\n"
         "# TYPE lbx_converters_expected gauge\nlbx_converters_expected %1\n"
@@ -127,6 +148,30 @@ QString tableText(const QList<Finding> &findings, const Summary &summary)
               .arg(summary.ok ? Text::tr("all ok") : Text::tr("not all ok"));
 }
 
+// "4 of 4 expected converters answered; all ok", or what is not: one line for
+// a log, such as the monitoring unit's journal.
+QString summaryLine(const QList<Finding> &findings, const Summary &summary)
+{
+    QMap<QString, QStringList> notOk; // by kind: each converter, with what changed
+    for (const Finding &finding : findings) {
+        if (finding.kind != QLatin1String("ok"))
+            notOk[kindShown(finding.kind)].append(Output::field(finding.uuid)
+                + (finding.changes.isEmpty() ? QString()
+                                             : QStringLiteral(" (%1)").arg(finding.shownDetail)));
+    }
+    QStringList parts;
+    for (auto kind = notOk.cbegin(); kind != notOk.cend(); ++kind)
+        parts.append(QStringLiteral("%1 %2: %3")
+                         .arg(kind->size())
+                         .arg(kind.key(), kind->join(QStringLiteral(", "))));
+    return Text::tr("%1 of %2 expected converters answered; %3")
+        .arg(summary.found)
+        .arg(summary.expected)
+        .arg(!parts.isEmpty() ? parts.join(QStringLiteral("; "))
+                : summary.ok  ? Text::tr("all ok")
+                              : Text::tr("not all ok"));
+}
+
 // The converters the site should have: a roster's, or only their number.
 struct Expectation
 {
@@ -191,12 +236,15 @@ int run(Session &session)
     const QList<Finding> findings
         = compareWithRoster(expectation.roster, found, expectation.withRoster);
     const Summary summary{expectation.count, found.size(),
-        allOk(findings, expectation.count, found.size()), double(clock.elapsed()) / 1000};
+        allOk(findings, expectation.count, found.size()), double(clock.elapsed()) / 1000,
+        expectation.withRoster};
     const QString text = format == QLatin1String("openmetrics") ? metricsText(findings, summary)
         : format == QLatin1String("json")                       ? jsonText(findings, summary)
                                                                 : tableText(findings, summary);
     if (!Output::deliver(output, text.toUtf8()))
         return OutputFailed;
+    if (!output.isEmpty()) // what the file holds, in a line for the log
+        Output::line(summaryLine(findings, summary));
     warnOfDrops(session.client(), Text::tr("answers may be missing"));
     return Output::finish(summary.ok ? Succeeded : SomeFailed);
 }

@@ -95,8 +95,9 @@ QList<Finding> compareWithRoster(
     for (const QJsonObject &before : roster) {
         const int at = matchFor(before, found, matched);
         if (at < 0) {
-            findings.append({QStringLiteral("missing"), uuidName(before.value(QLatin1String("uuid"))),
-                Protocol::ipText(before), {}, {}, {}, {}});
+            findings.append(
+                {QStringLiteral("missing"), uuidName(before.value(QLatin1String("uuid"))),
+                    Protocol::ipText(before), {}, {}, {}, {}});
             describe(findings.last(),
                 {Phrase(QT_TRANSLATE_NOOP("lbxctl", "in the roster, did not answer"))});
             continue;
