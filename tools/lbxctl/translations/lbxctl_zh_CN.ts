@@ -889,8 +889,7 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
     </message>
     <message>
         <source>%1 of %2 expected converters answered; %3</source>
-        <translation type="unfinished">预期 %2 台转换器中有 %1 台应答；%3
- {1 ?} {2 ?} {3?}</translation>
+        <translation>预期 %2 台转换器中有 %1 台应答；%3</translation>
     </message>
 </context>
 </TS>
