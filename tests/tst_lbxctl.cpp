@@ -830,8 +830,13 @@ void LbxctlTest::metricsAndSpreadsheetsTakeHostileUuids()
     const Run metrics
         = lbxctl({"check", "--expect", "3", "--format", "openmetrics", "--output", file});
     QCOMPARE(metrics.status, 1);
+    // The file for node_exporter, a line for the unit's journal.
+    QCOMPARE(metrics.out,
+        QStringLiteral("3 of 3 expected converters answered; 2 duplicate: \"A\\\"B\\\\C\\nD\", "
+                       "\"A\\\"B\\\\C\\nD\"\n"));
     const QByteArray text = contents(file);
     QVERIFY2(text.contains("lbx_converter_up{uuid=\"A\\\"B\\\\C\\nD\",ip=\"127.0.0.3\"} 1"), text);
+    QVERIFY(text.contains("\nlbx_check_last_success_timestamp_seconds 1"));
     QVERIFY(text.contains("\nlbx_converters_expected 3\n"));
     QVERIFY(text.contains("\nlbx_converters_found 3\n"));
     QProcess promtool;
