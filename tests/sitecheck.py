@@ -365,6 +365,11 @@ def draw_command(rng, site, work):
             arguments += ["--plugin", rng.choice(["OvUdp485", "OvTcp485", "Net485"])]
     if command == "factory":
         arguments.append("--yes")
+    if rng.random() < 0.1:
+        return arguments + ["--dry-run"]
+    if command == "update" and rng.random() < 0.3:  # staged: it waits for each wave
+        return arguments + ["--canary", str(rng.randint(1, 2)), "--wave-size",
+                            str(rng.randint(1, 4)), "--wait-timeout", "4"]
     if command != "upload-log" and rng.random() < 0.4:
         # Long enough for a reset converter to be searched for where it comes back.
         arguments += ["--wait", "--wait-timeout", "8" if command == "factory" else "4"]
@@ -674,6 +679,10 @@ def check_command(arguments, status, lines, before, after, entries, site):
     call = CALL_OF[arguments[0]]
     changing = [(g, e) for g, e in entries if e.get("call") == call]
     failures = check_reach(arguments, status, lines, before, changing)
+    if "--dry-run" in arguments:
+        failures += ["a dry run sent %s to %s" % (call, e["to"]) for _, e in changing]
+    if "--canary" in arguments:
+        failures += check_waves(lines, changing)
     by_ip = {}
     for line in lines:
         if line.get("outcome") == "unasked":  # one line each for those answering from there
@@ -723,6 +732,18 @@ def check_command(arguments, status, lines, before, after, entries, site):
     ok = bool(lines) and all(line.get("ok") for line in lines)
     if status != 2 and (status == 0) != ok:
         failures.append("exit status %d, but the outcomes say %s" % (status, ok))
+    return failures
+
+
+def check_waves(lines, changing):
+    """A staged update holds converters back only after one did not confirm it,
+    and sends nothing to those it holds."""
+    held = [line["ip"] for line in lines if line.get("outcome") == "held"]
+    failures = ["%s is held, yet got %s" % (e["to"], e["call"]) for _, e in changing
+                if e["to"] in held]
+    stopped = any(line.get("outcome") not in SUCCESS | {"held"} for line in lines)
+    if held and not stopped:
+        failures.append("converters held, though every wave was confirmed: %s" % held)
     return failures
 
 

@@ -363,6 +363,18 @@ void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion_data()
         << QStringList{"--count 2 --uuid 1=111 --uuid-number 1 --uuid 2=222 --uuid-number 2"}
         << QStringList{"upload-log", "uuid:222"} << 0 << QStringList{"127.0.0.3 done 222"}
         << QStringList{"0:answered=1"};
+    QTest::newRow("a staged update stops at the wave in which a converter refuses it")
+        << QStringList{"--count 4 --update-to 1.6 --restart 300 --rejects 2"}
+        << QStringList{"update", "--all", "--canary", "1", "--wave-size", "2", "--wait-timeout",
+               "8"}
+        << 1
+        << QStringList{"127.0.0.2 confirmed LBXSIM000001", "127.0.0.3 failed LBXSIM000002",
+               "127.0.0.4 confirmed LBXSIM000003", "127.0.0.5 held LBXSIM000004"}
+        << QStringList{"0:rejected=1", "0:update-started=2"};
+    QTest::newRow("a dry run sends nothing")
+        << QStringList{"--count 2"} << QStringList{"factory", "--all", "--yes", "--dry-run"} << 0
+        << QStringList{"127.0.0.2 dry-run LBXSIM000001", "127.0.0.3 dry-run LBXSIM000002"}
+        << QStringList{};
     QTest::newRow("a reset converter, back inside the range swept")
         << QStringList{"--count 2 --restart 500 --factory-address 127.0.0.9"}
         << QStringList{"factory", "--all", "--sweep", "127.0.0.0/28", "--yes", "--wait",

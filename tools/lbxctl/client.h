@@ -58,6 +58,8 @@ struct Answer
         Ambiguous, // not sent: its address answers as another uuid too
         NotFound, // not sent: asked lbx.info at its address first, it did not answer there
         Unasked, // not sent: it answered from an address the search did not ask
+        Held, // not sent: a staged rollout stopped at a wave before its own
+        DryRun, // would have been sent: a dry run sends nothing
     };
     QHostAddress address;
     Outcome outcome = Outcome::NotSent;

@@ -205,8 +205,13 @@ void CommandLine::addTargets()
     parser.addPositionalArgument(QStringLiteral("TARGET"), target, QStringLiteral("[TARGET...]"));
     const QCommandLineOption all{
         QStringLiteral("all"), Text::tr("Takes every converter that answers a search.")};
+    const QCommandLineOption dryRun{QStringLiteral("dry-run"),
+        Text::tr("Says which converters the command would go to, and sends it to none: only "
+                 "lbx.info goes out.")};
     parser.addOption(all);
+    parser.addOption(dryRun);
     // Listed first of what the command shares: they say which converters it reaches.
+    shared.prepend({namesOf(dryRun), dryRun.description()});
     shared.prepend({namesOf(all), all.description()});
     shared.prepend({QStringLiteral("TARGET..."), target});
 }
@@ -240,6 +245,11 @@ void CommandLine::addOutputOption()
         Text::tr("Writes the output to FILE, whole or not at all, instead of to "
                  "standard output."),
         QStringLiteral("FILE")});
+}
+
+int CommandLine::wholeNumber(const QString &name, int low, int high) const
+{
+    return wholeNumberOf(*this, name, low, high, Text::tr("a whole number"));
 }
 
 QString CommandLine::outputPath() const

@@ -60,6 +60,9 @@ public:
     // --format, one of the formats given (--json stands for json).
     QString format(const QStringList &formats) const;
 
+    // An option's whole number, from low to high; refuses anything else.
+    int wholeNumber(const QString &name, int low, int high) const;
+
     // The file --output names; empty for standard output. Refuses an empty name.
     QString outputPath() const;
 

@@ -54,7 +54,7 @@ int run(Session &session)
     return sendToTargets(session,
         {targetsOf(session.line),
             {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}}, {}, std::nullopt,
-            {}});
+            {}, std::nullopt, session.line.isSet(QStringLiteral("dry-run"))});
 }
 
 } // namespace UploadLog
@@ -68,13 +68,41 @@ namespace Update {
 void addOptions(CommandLine &line)
 {
     addCommonOptions(line, true);
+    line.addOption({QStringLiteral("canary"),
+        Text::tr("Updates in waves, each once every converter of the last one confirmed the "
+                 "new version (as --wait does): this many first (default 1), and stops at the "
+                 "first wave in which one does not."),
+        QStringLiteral("N")});
+    line.addOption({QStringLiteral("wave-size"),
+        Text::tr("Updates in waves of this many after the first (default: the rest at once); "
+                 "with --canary, or alone."),
+        QStringLiteral("N")});
+}
+
+// --canary and --wave-size: a staged update, which waits for each wave.
+std::optional<Waves> wavesFrom(const CommandLine &line)
+{
+    const bool staged
+        = line.isSet(QStringLiteral("canary")) || line.isSet(QStringLiteral("wave-size"));
+    if (!staged)
+        return std::nullopt;
+    Waves waves{1, 1000000};
+    if (line.isSet(QStringLiteral("canary")))
+        waves.first = line.wholeNumber(QStringLiteral("canary"), 1, 1000000);
+    if (line.isSet(QStringLiteral("wave-size")))
+        waves.size = line.wholeNumber(QStringLiteral("wave-size"), 1, 1000000);
+    return waves;
 }
 
 int run(Session &session)
 {
+    const CommandLine &line = session.line;
+    const std::optional<Waves> waves = wavesFrom(line);
+    // Each wave waits for the last to confirm the new version.
+    const std::optional<int> waitMs = waves ? line.waitTimeoutMs() : line.waitMs();
     return sendToTargets(session,
-        {targetsOf(session.line), {Protocol::updateRequest, Protocol::Reply::Update, true, {}},
-            updateTaken, session.line.waitMs(), {false, updateJudge}});
+        {targetsOf(line), {Protocol::updateRequest, Protocol::Reply::Update, true, {}}, updateTaken,
+            waitMs, {false, updateJudge}, waves, line.isSet(QStringLiteral("dry-run"))});
 }
 
 } // namespace Update
@@ -101,7 +129,8 @@ int run(Session &session)
     const WaitRule wait{true, factoryJudge};
     return sendToTargets(session,
         {targetsOf(session.line), {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}},
-            factoryTaken, session.line.waitMs(), wait});
+            factoryTaken, session.line.waitMs(), wait, std::nullopt,
+            session.line.isSet(QStringLiteral("dry-run"))});
 }
 
 } // namespace Factory

@@ -33,6 +33,8 @@ const OutcomeName outcomeNames[] = {
     {Answer::Outcome::Ambiguous, "ambiguous", false},
     {Answer::Outcome::NotFound, "not-found", false},
     {Answer::Outcome::Unasked, "unasked", false},
+    {Answer::Outcome::Held, "held", false},
+    {Answer::Outcome::DryRun, "dry-run", true},
 };
 
 const OutcomeName &nameOf(Answer::Outcome outcome)
@@ -81,6 +83,10 @@ QString outcomeText(const Answer &answer, const QString &command, const QString 
         return Text::tr("ambiguous: its address answers as %1; not sent").arg(heard);
     case Answer::Outcome::NotFound:
         return Text::tr("not found: its address did not answer lbx.info just before; not sent");
+    case Answer::Outcome::Held:
+        return Text::tr("held: the staged rollout stopped at a wave before this one; not sent");
+    case Answer::Outcome::DryRun:
+        return Text::tr("would be sent (dry run: nothing was sent)");
     case Answer::Outcome::Unasked:
         return Text::tr("not sent: it answered from an address the search did not ask; to "
                         "reach it, name it by its address");

@@ -106,6 +106,79 @@ int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitM
     return confirmed;
 }
 
+namespace {
+
+// The orders a command may go out as, each converter's record as it answered
+// just before; the targets held back are reported.
+struct Cleared
+{
+    QList<Client::Order> orders;
+    QHash<quint32, QJsonObject> before;
+};
+
+Cleared clearTargets(Client &client, const Delivery &delivery, const QList<FoundConverter> &found,
+    const QList<Aim> &aims, Reporter &reporter)
+{
+    // Asked just before the command, an address tells who answers there now
+    // (which a converter meant by its uuid needs), and what it reports tells
+    // whether it took the command, and what changed after.
+    const bool recordsNeeded = delivery.command.changesState || delivery.waitMs || delivery.waves;
+    QList<QHostAddress> addresses;
+    for (const Aim &aim : aims) {
+        if (!aim.byAddress || recordsNeeded)
+            addresses.append(aim.address);
+    }
+    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
+    Cleared cleared;
+    for (auto check = checks.cbegin(); check != checks.cend(); ++check)
+        cleared.before.insert(check.key(), check->record);
+    QList<QHostAddress> clearedAddresses;
+    const QList<Aim> clearedList = clearedAims(aims, found, checks, reporter);
+    for (const Aim &aim : clearedList)
+        clearedAddresses.append(aim.address);
+    cleared.orders = ordersFor(clearedAddresses, delivery, cleared.before);
+    return cleared;
+}
+
+// Sends the orders and waits for the converters to come back: in waves, the
+// next only once every converter of the last confirmed the command; the
+// converters a stopped rollout leaves are said to be held.
+void sendInWaves(Client &client, const Delivery &delivery, const Cleared &cleared, int waitMs,
+    Reporter &reporter)
+{
+    const auto watchFor = [&](const Answer &answer) {
+        const QJsonObject record = cleared.before.value(answer.address.toIPv4Address());
+        return Watch{answer.address, record.value(QLatin1String("uuid")), delivery.wait.mayMove,
+            delivery.wait.judgeFor(record)};
+    };
+    const Waves waves = delivery.waves.value_or(Waves{int(cleared.orders.size()), 1});
+    int sent = 0;
+    int confirmed = 0;
+    int wave = 0;
+    while (sent < cleared.orders.size() && confirmed == sent && !Client::interrupted()) {
+        const QList<Client::Order> orders
+            = cleared.orders.mid(sent, wave++ == 0 ? waves.first : waves.size);
+        confirmed += sendAndConfirm(client, orders, waitMs, cleared.before, reporter, watchFor);
+        sent += orders.size();
+    }
+    for (int held = sent; held < cleared.orders.size(); ++held)
+        reporter.answered({cleared.orders.at(held).address, Answer::Outcome::Held, {}, {}, 0, {}});
+    if (delivery.waves)
+        Output::note(Text::tr("%1 of %2 waves sent: %3 converters confirmed, %4 not, %5 held")
+                         .arg(wave)
+                         .arg(waves.count(int(cleared.orders.size())))
+                         .arg(confirmed)
+                         .arg(sent - confirmed)
+                         .arg(cleared.orders.size() - sent));
+}
+
+} // namespace
+
+int Waves::count(int converters) const
+{
+    return converters <= first ? qMin(converters, 1) : 1 + (converters - first + size - 1) / size;
+}
+
 int sendToTargets(Session &session, const Delivery &delivery)
 {
     Client &client = session.client();
@@ -127,33 +200,14 @@ int sendToTargets(Session &session, const Delivery &delivery)
         reporter.know(converter.address, converter.uuidValue(), {});
         reporter.answered({converter.address, Answer::Outcome::Unasked, {}, {}, 0, {}});
     }
-    // Asked just before the command, an address tells who answers there now
-    // (which a converter meant by its uuid needs), and what it reports tells
-    // whether it took the command, and what changed after.
-    const bool recordsNeeded = delivery.command.changesState || delivery.waitMs;
-    QList<QHostAddress> addresses;
-    for (const Aim &aim : resolution.aims) {
-        if (!aim.byAddress || recordsNeeded)
-            addresses.append(aim.address);
-    }
-    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
-    QHash<quint32, QJsonObject> before;
-    for (auto check = checks.cbegin(); check != checks.cend(); ++check)
-        before.insert(check.key(), check->record);
-    QList<QHostAddress> cleared;
-    const QList<Aim> clearedList = clearedAims(resolution.aims, found, checks, reporter);
-    for (const Aim &aim : clearedList)
-        cleared.append(aim.address);
-    const QList<Client::Order> orders = ordersFor(cleared, delivery, before);
-    if (delivery.waitMs) {
-        sendAndConfirm(
-            client, orders, *delivery.waitMs, before, reporter, [&](const Answer &answer) {
-                const QJsonObject record = before.value(answer.address.toIPv4Address());
-                return Watch{answer.address, record.value(QLatin1String("uuid")),
-                    delivery.wait.mayMove, delivery.wait.judgeFor(record)};
-            });
+    const Cleared cleared = clearTargets(client, delivery, found, resolution.aims, reporter);
+    if (delivery.dryRun) {
+        for (const Client::Order &order : cleared.orders)
+            reporter.answered({order.address, Answer::Outcome::DryRun, {}, {}, 0, {}});
+    } else if (delivery.waitMs) {
+        sendInWaves(client, delivery, cleared, *delivery.waitMs, reporter);
     } else {
-        client.ask(orders, [&](const Answer &answer) {
+        client.ask(cleared.orders, [&](const Answer &answer) {
             reporter.answered(answer);
         });
     }

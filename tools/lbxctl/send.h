@@ -21,6 +21,16 @@ struct WaitRule
     std::function<Judge(const QJsonObject &before)> judgeFor;
 };
 
+// A staged rollout: a first wave (a canary), then waves of a size, each sent
+// once every converter of the last one confirmed the command.
+struct Waves
+{
+    int first = 1;
+    int size = 1;
+    // How many waves the converters make.
+    int count(int converters) const;
+};
+
 // One command for the converters a command line names.
 struct Delivery
 {
@@ -31,6 +41,8 @@ struct Delivery
     std::function<Evidence(const QJsonObject &before, const QJsonObject &now)> taken;
     std::optional<int> waitMs; // with --wait: how long to wait for each to come back
     WaitRule wait;
+    std::optional<Waves> waves; // sent in waves (waitMs then set)
+    bool dryRun = false; // says which converters it would go to, and sends it to none
 };
 
 // Sends the command to exactly the converters named (searching first for

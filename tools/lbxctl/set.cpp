@@ -68,8 +68,9 @@ int run(Session &session)
     const WaitRule wait{false, [settings](const QJsonObject &) {
                             return settingsJudge(settings);
                         }};
-    return sendToTargets(
-        session, {targetsOf(session.line), command, taken, session.line.waitMs(), wait});
+    return sendToTargets(session,
+        {targetsOf(session.line), command, taken, session.line.waitMs(), wait, std::nullopt,
+            session.line.isSet(QStringLiteral("dry-run"))});
 }
 
 } // namespace Set

@@ -129,6 +129,13 @@ Converter::Outcome Converter::factory()
 
 Converter::Outcome Converter::update()
 {
+    if (quirks.rejectsSettings) {
+        const QString error = QStringLiteral("busy");
+        return {reply(QStringLiteral("lbx.update"),
+                    {{QStringLiteral("result"), QStringLiteral("rejected")},
+                        {QStringLiteral("error"), error}}),
+            QStringLiteral("rejects lbx.update: %1").arg(error), false, false, "rejected", error};
+    }
     if (quirks.updateTo <= appVersion)
         return {reply(QStringLiteral("lbx.update")),
             QStringLiteral("looks for an update: none found"), false, false, "answered", {}};

@@ -168,7 +168,8 @@ const OptionText optionTexts[] = {
     {"factory-address", "ADDRESS", "",
         "A converter reset to factory settings comes back at this address (the next free one "
         "when another converter holds it)."},
-    {"rejects", "N", "", "Converter N (from 1) rejects every lbx.set; may be given again."},
+    {"rejects", "N", "",
+        "Converter N (from 1) rejects every lbx.set and lbx.update; may be given again."},
     {"uuid-number", "N", "",
         "Converter N (from 1) reports its uuid as a JSON number (numeric uuid text only); may be "
         "given again."},

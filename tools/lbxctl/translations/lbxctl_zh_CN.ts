@@ -891,5 +891,29 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>%1 of %2 expected converters answered; %3</source>
         <translation>预期 %2 台转换器中有 %1 台应答；%3</translation>
     </message>
+    <message>
+        <source>Says which converters the command would go to, and sends it to none: only lbx.info goes out.</source>
+        <translation>说明命令将发往哪些转换器，但不发给任何一台：只发出 lbx.info。</translation>
+    </message>
+    <message>
+        <source>Updates in waves, each once every converter of the last one confirmed the new version (as --wait does): this many first (default 1), and stops at the first wave in which one does not.</source>
+        <translation>分批升级，每一批在上一批的每台转换器都确认了新版本之后（同 --wait）才开始：第一批为这么多台（默认 1），某一批中有转换器未确认即停止。</translation>
+    </message>
+    <message>
+        <source>Updates in waves of this many after the first (default: the rest at once); with --canary, or alone.</source>
+        <translation>第一批之后每批升级这么多台（默认：其余一次完成）；可与 --canary 一起使用，也可单独使用。</translation>
+    </message>
+    <message>
+        <source>held: the staged rollout stopped at a wave before this one; not sent</source>
+        <translation>暂缓：分批升级在此前的某一批停止；未发送</translation>
+    </message>
+    <message>
+        <source>would be sent (dry run: nothing was sent)</source>
+        <translation>将会发送（试运行：未发送任何内容）</translation>
+    </message>
+    <message>
+        <source>%1 of %2 waves sent: %3 converters confirmed, %4 not, %5 held</source>
+        <translation>已发送 %2 批中的 %1 批：%3 台转换器已确认，%4 台未确认，%5 台暂缓</translation>
+    </message>
 </context>
 </TS>
