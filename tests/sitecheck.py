@@ -79,6 +79,8 @@ class Group:
             options += ["--factory-address", address(self.factory)]
         if rng.random() < 0.2:
             options += ["--rejects", str(rng.randint(1, count))]
+        if rng.random() < 0.2:
+            options += ["--rejects-update", str(rng.randint(1, count))]
         self.twins, self.plugins, self.answers_from, self.deaf = {}, {}, {}, {}
         for n in range(1, count + 1):
             options += self.draw_converter(rng, index, n, shared)

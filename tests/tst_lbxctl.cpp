@@ -364,7 +364,7 @@ void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion_data()
         << QStringList{"upload-log", "uuid:222"} << 0 << QStringList{"127.0.0.3 done 222"}
         << QStringList{"0:answered=1"};
     QTest::newRow("a staged update stops at the wave in which a converter refuses it")
-        << QStringList{"--count 4 --update-to 1.6 --restart 300 --rejects 2"}
+        << QStringList{"--count 4 --update-to 1.6 --restart 300 --rejects-update 2"}
         << QStringList{"update", "--all", "--canary", "1", "--wave-size", "2", "--wait-timeout",
                "8"}
         << 1

@@ -129,7 +129,7 @@ Converter::Outcome Converter::factory()
 
 Converter::Outcome Converter::update()
 {
-    if (quirks.rejectsSettings) {
+    if (quirks.rejectsUpdates) {
         const QString error = QStringLiteral("busy");
         return {reply(QStringLiteral("lbx.update"),
                     {{QStringLiteral("result"), QStringLiteral("rejected")},

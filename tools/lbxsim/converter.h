@@ -37,7 +37,8 @@ public:
     struct Quirks
     {
         bool keepsSettings = false; // acknowledges lbx.set, changes nothing
-        bool rejectsSettings = false; // rejects every lbx.set and lbx.update
+        bool rejectsSettings = false; // rejects every lbx.set
+        bool rejectsUpdates = false; // rejects every lbx.update
         bool uuidAsNumber = false; // reports its uuid as a JSON number
         QString twin; // also answers lbx.info as a converter of this uuid; empty: none
         double updateTo = 0; // lbx.update finds this version (when newer) and restarts into it

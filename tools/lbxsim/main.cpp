@@ -168,8 +168,9 @@ const OptionText optionTexts[] = {
     {"factory-address", "ADDRESS", "",
         "A converter reset to factory settings comes back at this address (the next free one "
         "when another converter holds it)."},
-    {"rejects", "N", "",
-        "Converter N (from 1) rejects every lbx.set and lbx.update; may be given again."},
+    {"rejects", "N", "", "Converter N (from 1) rejects every lbx.set; may be given again."},
+    {"rejects-update", "N", "",
+        "Converter N (from 1) rejects every lbx.update; may be given again."},
     {"uuid-number", "N", "",
         "Converter N (from 1) reports its uuid as a JSON number (numeric uuid text only); may be "
         "given again."},
@@ -273,6 +274,7 @@ Simulator::Options parseOptions(const QStringList &arguments)
         parser.values(QStringLiteral("uuid")), options.count, true, QStringLiteral("uuid"));
     options.keepingSettings = numberSet(parser, QStringLiteral("keeps-settings"), options.count);
     options.rejecting = numberSet(parser, QStringLiteral("rejects"), options.count);
+    options.rejectingUpdates = numberSet(parser, QStringLiteral("rejects-update"), options.count);
     options.uuidNumbers = numberSet(parser, QStringLiteral("uuid-number"), options.count);
     options.twins = numbered(
         parser.values(QStringLiteral("twin")), options.count, true, QStringLiteral("twin"));

@@ -90,6 +90,7 @@ Converter Simulator::makeConverter(int n) const
     Converter::Quirks quirks;
     quirks.keepsSettings = options.keepingSettings.contains(number);
     quirks.rejectsSettings = options.rejecting.contains(number);
+    quirks.rejectsUpdates = options.rejectingUpdates.contains(number);
     quirks.uuidAsNumber = options.uuidNumbers.contains(number);
     quirks.twin = options.twins.value(number);
     quirks.updateTo = options.updateTo;

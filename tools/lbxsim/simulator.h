@@ -40,6 +40,7 @@ public:
         QMap<int, QString> uuids; // by converter number from 1: a uuid of its own
         QSet<int> keepingSettings; // converter numbers from 1
         QSet<int> rejecting; // converter numbers from 1: reject every lbx.set
+        QSet<int> rejectingUpdates; // converter numbers from 1: reject every lbx.update
         QSet<int> uuidNumbers; // converter numbers from 1: report the uuid as a number
         QMap<int, QString> twins; // by converter number from 1: a second uuid it answers as
         double updateTo = 0;
