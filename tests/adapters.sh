@@ -69,7 +69,7 @@ check "no firewall hint while converters answer" "$(grep -c 'nft add rule' "$wor
 check "an adapter with only a link-local address" \
     "$(has 'adapter lbxl0 has only a link-local address (169.254.7.7)')" yes
 check "an adapter with no converters behind it, and the sweep that would ask each address" \
-    "$(has 'no converter answered through adapter lbxe0 (10.81.0.1/24)'):$(has 'a sweep asks each address: --sweep 10.81.0.0/24')" yes:yes
+    "$(has 'no converter answered through adapter lbxe0 (10.81.0.1/24)'):$(has 'a sweep asks each address of that network: --sweep 10.81.0.0/24')" yes:yes
 check "answers are counted per adapter" "$(has 'through lbx0 (10.77.0.1): 6 datagrams')" yes
 check "converters behind a router, and what to do about them" \
     "$(has 'ROUTED000001 at 10.80.0.2 lies in no local subnet'):$(has 'ask it with --host 10.80.0.2, or its neighbours too with --sweep 10.80.0.0/24')" yes:yes

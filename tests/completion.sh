@@ -24,8 +24,11 @@ complete_words() {
 check "a command" "$(complete_words s)" "set"
 check "a command to ask help on" "$(complete_words help ch)" "check"
 check "set's options" "$(complete_words set --ba)" "--baud"
+check "only what apply takes: no option its prose names" "$(complete_words apply --s)" "--sweep"
+check "only what check takes" "$(complete_words check --sa)" ""
 check "the baud rates" "$(complete_words set --baud '')" "115200 19200 38400 4800 9600"
-check "the plug-ins" "$(complete_words set --plugin Ov)" "OvCom485 OvTcp485 OvUdp485"
+check "the plug-ins, and no word of their description" "$(complete_words set --plugin '')" \
+    "Net485 OvCom485 OvTcp485 OvUdp485"
 check "check's formats" "$(complete_words check --format '')" "json openmetrics table"
 check "an adapter" "$(complete_words discover --interface l | grep -ow lo)" "lo"
 check "a plan file" "$(complete_words apply "$work/pl")" "$work/plain.txt $work/plan.csv"

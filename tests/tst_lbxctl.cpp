@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 #include <memory>
 #include <vector>
@@ -25,7 +26,9 @@ struct Run
 {
     int status = -1;
     QString out;
+    QByteArray bytes; // the output as written, in the locale's encoding
     QString err;
+    QByteArray errBytes;
     QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     QList<QJsonObject> objects() const
     {
@@ -66,7 +69,11 @@ public:
         process.kill();
         process.waitForFinished();
     }
-    QString outputSoFar() { return out += QString::fromUtf8(process.readAllStandardOutput()); }
+    QString outputSoFar()
+    {
+        bytes += process.readAllStandardOutput();
+        return QString::fromUtf8(bytes);
+    }
     bool running() const { return process.state() != QProcess::NotRunning; }
     void interrupt() { ::kill(pid_t(process.processId()), SIGINT); }
     Run finish()
@@ -80,13 +87,15 @@ public:
             return run;
         run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         run.out = outputSoFar();
-        run.err = QString::fromUtf8(process.readAllStandardError());
+        run.bytes = bytes;
+        run.errBytes = process.readAllStandardError();
+        run.err = QString::fromUtf8(run.errBytes);
         return run;
     }
 
 private:
     QProcess process;
-    QString out;
+    QByteArray bytes;
 };
 
 // Quick answers on a quiet sandbox: a short wait is enough.
@@ -488,29 +497,41 @@ void LbxctlTest::forgedTableRows_data()
 {
     QTest::addColumn<QString>("uuid");
     QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("columns"); // what a terminal gives it; -1: one a character
     QTest::newRow("line break") << "X\nFAKE 6.6.6.6"
-                                << "\"X\\nFAKE 6.6.6.6\"";
+                                << "\"X\\nFAKE 6.6.6.6\"" << -1;
     QTest::newRow("escape sequence") << "\x1b[2J\x1b[31mRED"
-                                     << "\"\\x1b[2J\\x1b[31mRED\"";
+                                     << "\"\\x1b[2J\\x1b[31mRED\"" << -1;
     QTest::newRow("bidirectional override")
-        << QString::fromUtf8("AB\u202eCD") << "\"AB\\u{202e}CD\"";
-    QTest::newRow("bidirectional isolate")
-        << QString::fromUtf8("AB\u2067CD") << "\"AB\\u{2067}CD\"";
+        << QString::fromUtf8("AB\u202eCD") << "\"AB\\u{202e}CD\"" << -1;
+    QTest::newRow("zero width, which makes two uuids look alike")
+        << QString::fromUtf8("A\u200bB") << "\"A\\u{200b}B\"" << -1;
     QTest::newRow("blank and quote") << "say \"hi\""
-                                     << "\"say \\\"hi\\\"\"";
+                                     << "\"say \\\"hi\\\"\"" << -1;
     QTest::newRow("argument markers") << "%2%7"
-                                      << "%2%7";
+                                      << "%2%7" << -1;
+    QTest::newRow("emoji, two columns each")
+        << QString::fromUtf8("\U0001F600\U0001F600\U0001F600")
+        << QString::fromUtf8("\U0001F600\U0001F600\U0001F600") << 6;
+    QTest::newRow("combining accents, none a column")
+        << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301e\u0301")
+        << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301e\u0301") << 5;
 }
 
 void LbxctlTest::forgedTableRows()
 {
     QFETCH(QString, uuid);
+    QFETCH(QString, shown);
+    QFETCH(int, columns);
     FakeConverters converters(1);
     answerInfo(converters, {uuid});
     const Run table = lbxctl({"discover"});
     QCOMPARE(table.lines().size(), 2);
-    QFETCH(QString, shown);
-    QVERIFY2(table.lines().at(1).startsWith(shown + QStringLiteral("  127.0.0.2 ")),
+    // The address in the column of its head, wherever the uuid ends.
+    const int width = qMax(4, columns < 0 ? int(shown.size()) : columns);
+    QCOMPARE(table.lines().at(0).indexOf(QStringLiteral("IP")), width + 2);
+    const QString blanks(width - (columns < 0 ? shown.size() : columns), QLatin1Char(' '));
+    QVERIFY2(table.lines().at(1).startsWith(shown + blanks + QStringLiteral("  127.0.0.2 ")),
         qPrintable(table.out));
     for (const QChar c : table.out)
         QVERIFY(c == QLatin1Char('\n')
@@ -570,6 +591,8 @@ void LbxctlTest::outputThatCannotBeWritten()
     QCOMPARE(run.status, 74);
     QVERIFY2(run.err.contains(QStringLiteral("cannot write the output: No space left on device")),
         qPrintable(run.err));
+    for (const QStringList &arguments : {QStringList{"set", "--help"}, QStringList{"--version"}})
+        QCOMPARE(Lbxctl(arguments, QStringLiteral("/dev/full")).finish().status, 74);
     // Metrics that cannot be written fail the monitoring unit, which takes 1 for "not all ok".
     const Run metrics = lbxctl(
         {"check", "--expect", "1", "--format", "openmetrics", "--output", "/nonexistent/x.prom"});
@@ -865,11 +888,20 @@ void LbxctlTest::metricsAndSpreadsheetsTakeHostileUuids()
 void LbxctlTest::speaksTheTechniciansLanguage_data()
 {
     QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("heads"); // the discover table's, in the locale's encoding
     QTest::addColumn<QString>("outcome"); // the table's line, after the address
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("Chinese") << "zh_CN.UTF-8" << QString::fromUtf8("set: 已应答")
+    const QString chinese
+        = QString::fromUtf8("UUID          IP               应用版本  ROM         "
+                            "波特率  协议插件   说明");
+    QTest::newRow("Chinese") << "zh_CN.UTF-8" << chinese << QString::fromUtf8("set: 已应答")
                              << QString::fromUtf8("lbxctl: set 需要 --baud\n");
+    QTest::newRow("Chinese on a GB18030 terminal")
+        << "zh_CN.GB18030" << chinese << QString::fromUtf8("set: 已应答")
+        << QString::fromUtf8("lbxctl: set 需要 --baud\n");
     QTest::newRow("English") << "C.UTF-8"
+                             << "UUID          IP               APP      ROM           BAUD  "
+                                "PLUGIN     CAPTION"
                              << "set: answered"
                              << "lbxctl: set needs --baud\n";
 }
@@ -877,6 +909,7 @@ void LbxctlTest::speaksTheTechniciansLanguage_data()
 void LbxctlTest::speaksTheTechniciansLanguage()
 {
     QFETCH(QString, locale);
+    QFETCH(QString, heads);
     QFETCH(QString, outcome);
     QFETCH(QString, refusal);
     SimulatorProcess simulator({"--count", "1"});
@@ -885,16 +918,29 @@ void LbxctlTest::speaksTheTechniciansLanguage()
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
         environment.remove(QLatin1String(name));
     environment.insert(QStringLiteral("LANG"), locale);
+    QTextCodec *codec = QTextCodec::codecForName(locale.section(QLatin1Char('.'), 1).toLatin1());
+    QTemporaryDir locales; // few systems have a GB18030 locale built
+    if (locale.endsWith(QLatin1String("GB18030"))) {
+        QCOMPARE(QProcess::execute(QStringLiteral("localedef"),
+                     {"-i", "zh_CN", "-f", "GB18030", locales.filePath(locale)}),
+            0);
+        environment.insert(QStringLiteral("LOCPATH"), locales.path());
+    }
     const auto run = [&](const QStringList &arguments) {
-        return Lbxctl(arguments + QStringList{"--timeout", "1"}, {}, environment).finish();
+        Run done = Lbxctl(arguments + QStringList{"--timeout", "1"}, {}, environment).finish();
+        done.out = codec->toUnicode(done.bytes);
+        done.err = codec->toUnicode(done.errBytes);
+        return done;
     };
+    QCOMPARE(run({"discover"}).lines().value(0), heads);
     const Run table = run({"set", "127.0.0.2", "--baud", "19200"});
     QCOMPARE(table.status, 0);
     QCOMPARE(table.lines().value(0).section(QLatin1String("127.0.0.2"), 1).trimmed(), outcome);
     QCOMPARE(run({"set", "127.0.0.2"}).err, refusal);
-    // What machines read is the same in every language.
+    // What machines read is the same in every language, and in UTF-8.
     const Run json = run({"set", "127.0.0.2", "--baud", "19200", "--json", "--wait"});
     QCOMPARE(json.status, 0);
+    QCOMPARE(QString::fromUtf8(json.bytes), json.out);
     QCOMPARE(json.fields({"ip", "command", "outcome"}), QStringList{"127.0.0.2 set confirmed"});
     QVERIFY2(json.objects().value(0).value("text").toString().startsWith(
                  "confirmed 19200 OvUdp485 after "),

@@ -241,7 +241,10 @@ int run(Session &session)
     const QString text = format == QLatin1String("openmetrics") ? metricsText(findings, summary)
         : format == QLatin1String("json")                       ? jsonText(findings, summary)
                                                                 : tableText(findings, summary);
-    if (!Output::deliver(output, text.toUtf8()))
+    // A table for people, in their terminal's encoding; what machines read in UTF-8.
+    const QByteArray bytes
+        = format == QLatin1String("table") ? Output::encoded(text) : text.toUtf8();
+    if (!Output::deliver(output, bytes))
         return OutputFailed;
     if (!output.isEmpty()) // what the file holds, in a line for the log
         Output::line(summaryLine(findings, summary));

@@ -288,12 +288,12 @@ void CommandLine::process(const QStringList &arguments)
     if (!parser.parse(QStringList{name} + arguments))
         refuse(Text::tr("%1; see \"%2 --help\"").arg(parser.errorText(), name));
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        std::fputs(helpText().toUtf8().constData(), stdout);
-        std::exit(Succeeded);
+        Output::text(helpText());
+        std::exit(Output::finish(Succeeded));
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("lbxctl %s\n", LBX_VERSION);
-        std::exit(Succeeded);
+        Output::text(QStringLiteral("lbxctl %1\n").arg(QStringLiteral(LBX_VERSION)));
+        std::exit(Output::finish(Succeeded));
     }
     if (!takesOperands && !parser.positionalArguments().isEmpty()) {
         refuse(Text::tr("%1 takes no targets, but was given \"%2\"; see \"%3 --help\"")

@@ -329,7 +329,7 @@ void Waiting::showProgress()
                              .arg(int(progress.size()) - pending)
                              .arg(pending)
                              .arg(deadline.remainingTime() / 1000);
-    std::fprintf(stderr, "\rlbxctl: %s   ", text.toLocal8Bit().constData());
+    Output::error(QStringLiteral("\rlbxctl: %1   ").arg(text));
     nextProgress = QDeadlineTimer(1000);
 }
 

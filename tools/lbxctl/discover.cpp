@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <iterator>
+
 namespace {
 
 // A converter that answered from an address the search did not ask is listed
@@ -32,24 +34,11 @@ QByteArray jsonText(const QList<FoundConverter> &converters, const QStringList &
 
 QByteArray tableText(const QList<FoundConverter> &converters, const QStringList &searched)
 {
-    int uuidWidth = 4;
-    for (const FoundConverter &converter : converters)
-        uuidWidth = qMax(uuidWidth, Output::columns(Output::field(converter.uuid)));
-    // Columns as a terminal shows them (a negative width aligns right); the last
-    // one, the caption, as long as it is.
-    const int widths[] = {uuidWidth, 15, 7, 10, -6, 9};
-    const auto row = [&](const QStringList &cells) {
-        QStringList line;
-        for (int i = 0; i < cells.size() - 1; ++i)
-            line.append(Output::padded(cells.at(i), widths[i]));
-        return (line.join(QStringLiteral("  ")) + QStringLiteral("  ") + cells.constLast() + '\n')
-            .toUtf8();
-    };
-    QByteArray text = row({Text::tr("UUID"), Text::tr("IP"), Text::tr("APP"), Text::tr("ROM"),
-        Text::tr("BAUD"), Text::tr("PLUGIN"), Text::tr("CAPTION")});
+    QList<QStringList> rows{{Text::tr("UUID"), Text::tr("IP"), Text::tr("APP"), Text::tr("ROM"),
+        Text::tr("BAUD"), Text::tr("PLUGIN"), Text::tr("CAPTION")}};
     for (const FoundConverter &converter : converters) {
         const QJsonObject &record = converter.record;
-        text += row({Output::field(converter.uuid), Protocol::ipText(record),
+        rows.append({Output::field(converter.uuid), Protocol::ipText(record),
             Output::field(Protocol::appVersionText(record)),
             Output::field(record.value(QStringLiteral("romVersion")).toString()),
             Protocol::baudText(record),
@@ -59,6 +48,22 @@ QByteArray tableText(const QList<FoundConverter> &converters, const QStringList 
                 + (converter.asked ? QString()
                                    : Text::tr("  (answered from an address not asked; asked: %1)")
                                          .arg(searched.join(QStringLiteral(", "))))});
+    }
+    // Each column as wide as its widest cell, its head included, as a terminal
+    // counts them (a negative width aligns right); the caption as long as it is.
+    int widths[] = {4, 15, 7, 10, -6, 9};
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int i = 0; i < int(std::size(widths)); ++i)
+            widths[i]
+                = (widths[i] < 0 ? -1 : 1) * qMax(qAbs(widths[i]), Output::columns(row.at(i)));
+    }
+    QByteArray text;
+    for (const QStringList &row : qAsConst(rows)) {
+        QStringList line;
+        for (int i = 0; i < int(std::size(widths)); ++i)
+            line.append(Output::padded(row.at(i), widths[i]));
+        text += Output::encoded(
+            line.join(QStringLiteral("  ")) + QStringLiteral("  ") + row.constLast() + '\n');
     }
     return text;
 }

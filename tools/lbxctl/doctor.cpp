@@ -158,6 +158,26 @@ void printSearch(
     }
 }
 
+// An adapter through which nothing answered; the sweep suggested covers its
+// network where that is a /24 or narrower, the /24 around this computer's
+// address otherwise, and says which.
+QString silentAdapterHint(const Adapter &adapter)
+{
+    const int prefix = adapter.entry.prefixLength();
+    const QString sweep = neighbourhood(adapter.entry.ip(), prefix);
+    const QString why = Text::tr("no converter answered through adapter %1 (%2/%3): none is on "
+                                 "that network, they are off, or the network filters "
+                                 "broadcasts")
+                            .arg(adapter.facts.name, adapter.entry.ip().toString())
+                            .arg(prefix);
+    if (prefix >= 24)
+        return why + Text::tr("; a sweep asks each address of that network: --sweep %1").arg(sweep);
+    return why
+        + Text::tr("; a sweep asks each address, of the /24 around this computer's for a start: "
+                   "--sweep %1")
+              .arg(sweep);
+}
+
 void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
     const Strays &strays, int found, QStringList &hints)
 {
@@ -170,13 +190,7 @@ void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
                          .arg(adapter.replies));
         const bool searched = client.searchDestinations().contains(adapter.entry.broadcast());
         if (searched && adapter.replies == 0 && !adapter.loopback && !byHost)
-            hints.append(Text::tr("no converter answered through adapter %1 (%2/%3): none "
-                                  "is on that network, they are off, or the network "
-                                  "filters broadcasts; a sweep asks each address: "
-                                  "--sweep %4")
-                             .arg(adapter.facts.name, adapter.entry.ip().toString())
-                             .arg(adapter.entry.prefixLength())
-                             .arg(neighbourhood(adapter.entry.ip(), adapter.entry.prefixLength())));
+            hints.append(silentAdapterHint(adapter));
     }
     if (strays.unmatched > 0)
         Output::line(

@@ -37,13 +37,13 @@ QString overview(const QString &commands)
         .arg(commands);
 }
 
-void printOverview(std::FILE *to)
+QString overviewText()
 {
     QString list;
     for (const CommandEntry *command : commandTable)
         list += QStringLiteral("  ") + QString::fromLatin1(command->name).leftJustified(12)
             + QStringLiteral("  ") + wrapped(Text::tr(command->summary), 16) + QLatin1Char('\n');
-    std::fputs(overview(list).toUtf8().constData(), to);
+    return overview(list);
 }
 
 // The interrupt ends the current wait; the command then says what was sent and
@@ -64,19 +64,19 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString first = arguments.value(0);
     if (arguments.isEmpty()) {
-        printOverview(stderr);
+        Output::error(overviewText());
         return BadInput;
     }
     if (first == QLatin1String("--help") || first == QLatin1String("-h")
         || (first == QLatin1String("help") && arguments.size() == 1)) {
-        printOverview(stdout);
-        return Succeeded;
+        Output::text(overviewText());
+        return Output::finish(Succeeded);
     }
     if (first == QLatin1String("help")) // help COMMAND is COMMAND --help
         arguments = QStringList{arguments.at(1), QStringLiteral("--help")};
     if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
-        std::printf("lbxctl %s\n", LBX_VERSION);
-        return Succeeded;
+        Output::text(QStringLiteral("lbxctl %1\n").arg(QStringLiteral(LBX_VERSION)));
+        return Output::finish(Succeeded);
     }
     for (const CommandEntry *command : commandTable) {
         if (arguments.constFirst() != QLatin1String(command->name))

@@ -3,6 +3,8 @@
 
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QTextBoundaryFinder>
+#include <QTextCodec>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +12,13 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
+#include <wchar.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
 #endif
 
 namespace Output {
@@ -21,10 +29,11 @@ int writeError = 0;
 
 bool isControl(char32_t c)
 {
-    // C0, DEL, C1, and the line and paragraph separators and bidirectional
-    // controls, which reorder or break a terminal line.
+    // C0, DEL, C1, the line and paragraph separators, which break a terminal
+    // line, and every format character: the bidirectional controls reorder
+    // it, and the zero-width ones make two uuids look alike.
     return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029
-        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+        || QChar::category(c) == QChar::Other_Format;
 }
 
 QString escape(const QString &text, bool quoting)
@@ -74,17 +83,53 @@ QString field(const QString &text)
     return quote ? QLatin1Char('"') + out + QLatin1Char('"') : out;
 }
 
+namespace {
+
+#ifdef Q_OS_WIN
+// Windows' own classes of the character: non-spacing, or full width.
+int characterWidth(uint character)
+{
+    const QString text = QString::fromUcs4(&character, 1);
+    WORD types[2] = {};
+    if (!GetStringTypeW(CT_CTYPE3, reinterpret_cast<LPCWSTR>(text.utf16()), text.size(), types))
+        return 1;
+    if (types[0] & C3_NONSPACING)
+        return 0;
+    return types[0] & (C3_FULLWIDTH | C3_IDEOGRAPH | C3_HIRAGANA | C3_KATAKANA) ? 2 : 1;
+}
+#else
+// glibc's width of the character, from Unicode's East Asian widths and its
+// zero-width marks, read in UTF-8 whatever the user's locale.
+int characterWidth(uint character)
+{
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    const locale_t previous = utf8 ? uselocale(utf8) : locale_t(nullptr);
+    const int width = wcwidth(wchar_t(character));
+    if (previous)
+        uselocale(previous);
+    return width < 0 ? 1 : width;
+}
+#endif
+
+// A character with the marks and joiners that go with it takes the columns of
+// its first, or two where a variation selector asks for an emoji's picture.
+int clusterWidth(const QString &cluster)
+{
+    const QVector<uint> characters = cluster.toUcs4();
+    if (characters.isEmpty())
+        return 0;
+    return characters.contains(0xfe0f) ? 2 : characterWidth(characters.constFirst());
+}
+
+} // namespace
+
 int columns(const QString &text)
 {
     int count = 0;
-    const QVector<uint> characters = text.toUcs4();
-    for (uint c : characters) {
-        const bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf)
-            || (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff)
-            || (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60)
-            || (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
-        count += wide ? 2 : 1;
-    }
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    for (int start = 0, end = graphemes.toNextBoundary(); end != -1;
+         start = end, end = graphemes.toNextBoundary())
+        count += clusterWidth(text.mid(start, end - start));
     return count;
 }
 
@@ -94,9 +139,36 @@ QString padded(const QString &text, int width)
     return width < 0 ? blanks + text : text + blanks;
 }
 
+QTextCodec *terminalCodec()
+{
+    static QTextCodec *const codec = [] {
+        QTextCodec *chosen = nullptr;
+#ifdef Q_OS_UNIX
+        // Qt 5 takes every locale's for UTF-8; the terminal reads the locale's
+        // own (GB18030, say). The C locale's ASCII is taken for UTF-8, as
+        // Python takes it, so that captions and converters' names stay whole.
+        const QByteArray codeset(nl_langinfo(CODESET));
+        if (codeset != "ANSI_X3.4-1968")
+            chosen = QTextCodec::codecForName(codeset);
+#endif
+        return chosen ? chosen : QTextCodec::codecForName("UTF-8");
+    }();
+    return codec;
+}
+
+QByteArray encoded(const QString &text)
+{
+    return terminalCodec()->fromUnicode(text);
+}
+
 bool line(const QString &text)
 {
-    return raw(text.toUtf8() + '\n');
+    return raw(encoded(text) + '\n');
+}
+
+bool text(const QString &text)
+{
+    return raw(encoded(text));
 }
 
 bool raw(const QByteArray &bytes)
@@ -112,13 +184,18 @@ bool raw(const QByteArray &bytes)
 
 bool json(const QJsonObject &object)
 {
-    return line(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    return raw(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'); // UTF-8, always
+}
+
+void error(const QString &text)
+{
+    const QByteArray bytes = encoded(text);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
 void note(const QString &text)
 {
-    const QByteArray bytes = "lbxctl: " + text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    error(QStringLiteral("lbxctl: ") + text + QLatin1Char('\n'));
 }
 
 // Written to a temporary file beside it, which then takes its name: a failure

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QString>
 
+class QTextCodec;
+
 // Everything lbxctl prints. Converter data is untrusted text: in tables and
 // messages it is escaped, so that no datagram can forge a row or reach the
 // terminal's control sequences; JSON carries it exactly.
@@ -24,14 +26,25 @@ int columns(const QString &text);
 // for a negative width.
 QString padded(const QString &text, int width);
 
-// One line on standard output, written at once; false when it could not be
-// written (the failure is remembered).
+// The encoding of the terminal: the locale's (UTF-8 for the C locale).
+QTextCodec *terminalCodec();
+
+// Text for people in the terminal's encoding.
+QByteArray encoded(const QString &text);
+
+// One line for people on standard output, in the terminal's encoding, written
+// at once; false when it could not be written (the failure is remembered).
 bool line(const QString &text);
+// Text for people, as it is.
+bool text(const QString &text);
+// One JSON object on a line, in UTF-8 whatever the locale.
 bool json(const QJsonObject &object);
 // Bytes on standard output as they are.
 bool raw(const QByteArray &bytes);
 // A message on standard error: "lbxctl: " and the text.
 void note(const QString &text);
+// Text on standard error, as it is.
+void error(const QString &text);
 
 // The file at path holds the bytes, written whole, or is left as it was (a
 // full disk included); false with the reason otherwise.

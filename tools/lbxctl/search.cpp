@@ -80,7 +80,7 @@ void Search::showProgress()
                              .arg(sweep->total())
                              .arg(sweep->answered())
                              .arg((sweep->msLeft() + 999) / 1000);
-    std::fprintf(stderr, "\rlbxctl: %s   ", text.toLocal8Bit().constData());
+    Output::error(QStringLiteral("\rlbxctl: %1   ").arg(text));
     progressOnScreen = true;
     nextProgress = QDeadlineTimer(1000);
 }

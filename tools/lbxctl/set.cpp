@@ -50,7 +50,7 @@ void addOptions(CommandLine &line)
     line.addOption({QStringLiteral("baud"), Text::tr("Baud rate: %1.").arg(baudRatesShown()),
         QStringLiteral("N")});
     line.addOption({QStringLiteral("plugin"),
-        Text::tr("Protocol plug-in: %1 (the empty name is \"other\"); left out, the "
+        Text::tr("Protocol plug-in: %1 (the empty name stands for any other); left out, the "
                  "converter keeps its own.")
             .arg(pluginNamesText()),
         QStringLiteral("NAME")});

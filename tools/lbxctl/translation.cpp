@@ -1,5 +1,9 @@
 #include "translation.h"
 
+#include "output.h"
+
+#include <QTextCodec>
+
 #include "protocol.h"
 
 #include <QLocale>
@@ -94,6 +98,9 @@ void installTranslation(QCoreApplication &app)
         qgetenv("LC_ALL"), qgetenv("LC_MESSAGES"), qgetenv("LANG"), qgetenv("LANGUAGE"));
 #endif
     auto *translator = new QTranslator(&app);
+    // A terminal that cannot show Chinese is spoken to in English.
+    if (!Output::terminalCodec()->canEncode(QStringLiteral("转换器")))
+        return;
     for (QString language : wanted) {
         language.replace(QLatin1Char('-'), QLatin1Char('_'));
         if (language == QLatin1String("en") || language.startsWith(QLatin1String("en_")))

@@ -432,10 +432,6 @@ Options shared with other commands:
         <translation>  经由 %1（%2）：%3 个数据报</translation>
     </message>
     <message>
-        <source>no converter answered through adapter %1 (%2/%3): none is on that network, they are off, or the network filters broadcasts; a sweep asks each address: --sweep %4</source>
-        <translation>没有转换器经由网卡 %1（%2/%3）应答：该网络上没有转换器、转换器已关机，或网络过滤了广播；扫描会逐个询问每个地址：--sweep %4</translation>
-    </message>
-    <message>
         <source>  through no adapter this computer lists: %1</source>
         <translation>  未经由本机所列任何网卡：%1</translation>
     </message>
@@ -696,10 +692,6 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <translation>波特率：%1。</translation>
     </message>
     <message>
-        <source>Protocol plug-in: %1 (the empty name is &quot;other&quot;); left out, the converter keeps its own.</source>
-        <translation>协议插件：%1（空名称即 &quot;other&quot;）；省略时转换器保留自己的。</translation>
-    </message>
-    <message>
         <source>Sets baud rate and protocol plug-in of the targets.</source>
         <translation>设置目标的波特率和协议插件。</translation>
     </message>
@@ -914,6 +906,22 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
     <message>
         <source>%1 of %2 waves sent: %3 converters confirmed, %4 not, %5 held</source>
         <translation>已发送 %2 批中的 %1 批：%3 台转换器已确认，%4 台未确认，%5 台暂缓</translation>
+    </message>
+    <message>
+        <source>no converter answered through adapter %1 (%2/%3): none is on that network, they are off, or the network filters broadcasts</source>
+        <translation>没有转换器通过网卡 %1（%2/%3）应答：该网络上没有转换器、转换器已关闭，或网络过滤了广播</translation>
+    </message>
+    <message>
+        <source>; a sweep asks each address of that network: --sweep %1</source>
+        <translation>；扫描会逐个询问该网络的每个地址：--sweep %1</translation>
+    </message>
+    <message>
+        <source>; a sweep asks each address, of the /24 around this computer&apos;s for a start: --sweep %1</source>
+        <translation>；扫描会逐个询问每个地址，可先从本机地址所在的 /24 开始：--sweep %1</translation>
+    </message>
+    <message>
+        <source>Protocol plug-in: %1 (the empty name stands for any other); left out, the converter keeps its own.</source>
+        <translation>协议插件：%1（空名称代表其他任何插件）；省略时转换器保留自己的。</translation>
     </message>
 </context>
 </TS>
