@@ -3,6 +3,8 @@
 #include "protocol.h"
 #include "translation.h"
 
+#include <QJsonObject>
+
 #ifdef Q_OS_WIN
 // winsock2.h before iphlpapi.h, and before anything that brings in windows.h.
 // clang-format off
@@ -202,4 +204,27 @@ QSet<quint32> localSubnetEdges()
         edges << network << (network | ~mask);
     }
     return edges;
+}
+
+AdapterFacts adapterFacts(const AdapterAddress &address)
+{
+    const QNetworkInterface &interface = address.interface;
+    return {interface.name(), interface.humanReadableName(), adapterDescription(interface),
+        interface.type(),
+        address.entry.ip().isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16)};
+}
+
+QJsonArray adapterRecords()
+{
+    QJsonArray list;
+    const QList<AdapterAddress> addresses = adapterAddresses();
+    for (const auto &[interface, entry] : addresses) {
+        list.append(QJsonObject{{QStringLiteral("name"), interface.name()},
+            {QStringLiteral("address"), entry.ip().toString()},
+            {QStringLiteral("prefix"), entry.prefixLength()},
+            {QStringLiteral("broadcast"),
+                entry.broadcast().isNull() ? QJsonValue() : entry.broadcast().toString()},
+            {QStringLiteral("up"), bool(interface.flags() & QNetworkInterface::IsUp)}});
+    }
+    return list;
 }

@@ -2,6 +2,7 @@
 #define LBXCTL_ADAPTER_H
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QList>
 #include <QNetworkAddressEntry>
 #include <QNetworkInterface>
@@ -55,6 +56,13 @@ struct AdapterAddress
     QNetworkAddressEntry entry;
 };
 QList<AdapterAddress> adapterAddresses();
+
+// The facts of the adapter of an address, for doctor's rules.
+AdapterFacts adapterFacts(const AdapterAddress &address);
+
+// This computer's IPv4 adapters as a roster records them: name, address,
+// prefix, broadcast, up.
+QJsonArray adapterRecords();
 
 // The network and broadcast addresses of this computer's subnets (below a
 // /31): a datagram to one of these reaches every host on that subnet.

@@ -202,47 +202,34 @@ Judge withoutPlugin(const Judge &judge)
     };
 }
 
+// Set's action for a plan's row; for a roster's converter that reported no
+// plug-in, its baud rate put back is no whole restore.
+Action actionFor(const PlanRow &row)
+{
+    Action action = setAction(row.settings);
+    if (row.pluginUnknown) {
+        action.judgeFor = [judgeFor = action.judgeFor](const QJsonObject &before) {
+            return withoutPlugin(judgeFor(before));
+        };
+    }
+    return action;
+}
+
 // The converters to set, each asked lbx.info at its address just before: one
 // that is not found there, or that answers as another uuid too, is not set.
 int setAndConfirm(Session &session, const QList<FoundConverter> &found,
     const QList<PlanStep> &steps, Reporter &reporter, Tally tally)
 {
-    QList<Aim> aims;
-    QHash<quint32, PlanRow> rowAt;
+    QList<Aimed> aimed;
     for (const PlanStep &step : steps) {
-        if (step.kind != PlanStep::Set)
-            continue;
-        const FoundConverter &converter = step.converters.constFirst();
-        aims.append({converter.address, false, converter.uuidValue()});
-        rowAt.insert(converter.address.toIPv4Address(), *step.row);
+        if (step.kind == PlanStep::Set) {
+            const FoundConverter &converter = step.converters.constFirst();
+            aimed.append({{converter.address, false, converter.uuidValue()}, actionFor(*step.row)});
+        }
     }
     Client &client = session.client();
-    QList<QHostAddress> addresses;
-    for (const Aim &aim : qAsConst(aims))
-        addresses.append(aim.address);
-    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
-    QList<Client::Order> orders;
-    QHash<quint32, QJsonObject> before;
-    const QList<Aim> cleared = clearedAims(aims, found, checks, reporter);
-    for (const Aim &aim : cleared) {
-        const Protocol::Settings settings = rowAt.value(aim.address.toIPv4Address()).settings;
-        orders.append({aim.address,
-            {Protocol::setDatagram(settings), Protocol::Reply::Set, true,
-                [settings](const QJsonObject &record) {
-                    return Protocol::showsSettings(record, settings) ? Evidence::Taken
-                                                                     : Evidence::NotTaken;
-                }}});
-        before.insert(
-            aim.address.toIPv4Address(), checks.value(aim.address.toIPv4Address()).record);
-    }
-    const int confirmed = sendAndConfirm(
-        client, orders, session.line.waitTimeoutMs(), before, reporter, [&](const Answer &answer) {
-            const PlanRow row = rowAt.value(answer.address.toIPv4Address());
-            const Judge judge = settingsJudge(row.settings);
-            return Watch{answer.address,
-                before.value(answer.address.toIPv4Address()).value(QLatin1String("uuid")), false,
-                row.pluginUnknown ? withoutPlugin(judge) : judge};
-        });
+    const int confirmed
+        = sendAimed(client, found, aimed, {session.waitTimeoutMs, std::nullopt, false}, reporter);
     Output::note(Text::tr("%1 set, %2 confirmed, %3 unchanged, %4 missing%5; %6 datagrams "
                           "sent")
                      .arg(tally.toSet)
@@ -281,15 +268,12 @@ void addOptions(CommandLine &line)
 
 int run(Session &session)
 {
-    const QStringList operands = session.line.operands();
-    if (operands.size() != 1)
-        refuse(Text::tr("apply takes one plan file; see \"lbxctl apply --help\""));
-    const QList<PlanRow> rows = planFrom(operands.constFirst());
-    refuseUnsafeBackup(session.line, operands.constFirst());
-    session.line.waitTimeoutMs(); // refused before anything is sent
+    const QString plan = session.line.operands().constFirst();
+    const QList<PlanRow> rows = planFrom(plan);
+    refuseUnsafeBackup(session.line, plan);
     const QList<FoundConverter> found = session.search();
 
-    Reporter reporter(session.line.command, session.line.json(), found);
+    Reporter reporter(session.line.command, session.json, found);
     const QList<PlanStep> steps = comparePlan(rows, found);
     Tally tally;
     for (const PlanStep &step : steps) {
@@ -306,10 +290,9 @@ int run(Session &session)
                          .arg(rows.size()));
         noBackup(session.line, Text::tr("nothing was to be set"));
         // A dry run's success is that the plan could be read and compared.
-        return Output::finish(
-            session.line.isSet(QStringLiteral("dry-run")) ? Succeeded : reporter.status());
+        return Output::finish(session.dryRun ? Succeeded : reporter.status());
     }
-    if (session.line.isSet(QStringLiteral("dry-run"))) {
+    if (session.dryRun) {
         Output::note(Text::tr("dry run: %1 to set, %2 unchanged, %3 missing%4; nothing "
                               "was sent")
                          .arg(tally.toSet)
@@ -328,4 +311,4 @@ int run(Session &session)
 
 const CommandEntry applyCommand{"apply",
     QT_TRANSLATE_NOOP("lbxctl", "Sets a whole site from a plan file, and confirms each change."),
-    "PLAN [--dry-run] [--backup ROSTER.json]", Apply::addOptions, Apply::run};
+    "PLAN [--dry-run] [--backup ROSTER.json]", 1, 1, Apply::addOptions, Apply::run};

@@ -121,11 +121,7 @@ QString kindShown(const QString &kind)
     static const char *const kinds[] = {QT_TRANSLATE_NOOP("lbxctl", "ok"),
         QT_TRANSLATE_NOOP("lbxctl", "missing"), QT_TRANSLATE_NOOP("lbxctl", "new"),
         QT_TRANSLATE_NOOP("lbxctl", "changed"), QT_TRANSLATE_NOOP("lbxctl", "duplicate")};
-    for (const char *known : kinds) {
-        if (kind == QLatin1String(known))
-            return Text::tr(known);
-    }
-    return kind;
+    return wordShown(kind, kinds);
 }
 
 QString tableText(const QList<Finding> &findings, const Summary &summary)
@@ -184,7 +180,7 @@ Expectation expectationFrom(const CommandLine &line)
 {
     const QStringList operands = line.operands();
     const bool expecting = line.isSet(QStringLiteral("expect"));
-    if (operands.size() > 1 || (operands.isEmpty() == !expecting))
+    if (operands.isEmpty() == !expecting)
         refuse(Text::tr("check takes a roster or --expect N; see \"lbxctl check --help\""));
     Expectation expectation;
     if (expecting) {
@@ -256,4 +252,4 @@ int run(Session &session)
 
 const CommandEntry checkCommand{"check",
     QT_TRANSLATE_NOOP("lbxctl", "Compares the converters that answer with a saved roster."),
-    "ROSTER | --expect N", Check::addOptions, Check::run};
+    "ROSTER | --expect N", 0, 1, Check::addOptions, Check::run};

@@ -109,19 +109,28 @@ CommandLine::CommandLine(const QString &command, const QString &summary, const Q
     , summary(summary)
     , synopsis(synopsis)
 {
-    parser.addHelpOption();
-    parser.addVersionOption();
+    for (const QCommandLineOption &option : {parser.addHelpOption(), parser.addVersionOption()}) {
+        const QStringList given = option.names();
+        names.unite(QSet<QString>(given.cbegin(), given.cend()));
+    }
+}
+
+void CommandLine::define(const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    const QStringList given = option.names();
+    names.unite(QSet<QString>(given.cbegin(), given.cend()));
 }
 
 void CommandLine::addOption(const QCommandLineOption &option)
 {
-    parser.addOption(option);
+    define(option);
     own.append({namesOf(option), option.description()});
 }
 
 void CommandLine::addShared(const QCommandLineOption &option)
 {
-    parser.addOption(option);
+    define(option);
     shared.append({namesOf(option), option.description()});
 }
 
@@ -198,7 +207,7 @@ void CommandLine::addFormatOption(const QString &description)
 
 void CommandLine::addTargets()
 {
-    takesOperands = true;
+    operandName = QStringLiteral("TARGET");
     const QString target
         = Text::tr("A converter's IPv4 address (four decimal numbers, no leading zeros) or "
                    "its uuid; \"ip:ADDRESS\" and \"uuid:TEXT\" say which.");
@@ -208,8 +217,8 @@ void CommandLine::addTargets()
     const QCommandLineOption dryRun{QStringLiteral("dry-run"),
         Text::tr("Says which converters the command would go to, and sends it to none: only "
                  "lbx.info goes out.")};
-    parser.addOption(all);
-    parser.addOption(dryRun);
+    define(all);
+    define(dryRun);
     // Listed first of what the command shares: they say which converters it reaches.
     shared.prepend({namesOf(dryRun), dryRun.description()});
     shared.prepend({namesOf(all), all.description()});
@@ -218,7 +227,7 @@ void CommandLine::addTargets()
 
 void CommandLine::addOperand(const QString &name, const QString &description)
 {
-    takesOperands = true;
+    operandName = name;
     parser.addPositionalArgument(name, description);
     own.prepend({name, description});
 }
@@ -264,17 +273,10 @@ int CommandLine::waitTimeoutMs() const
     return millisecondsOf(*this, QStringLiteral("wait-timeout"), 1, 3600);
 }
 
-std::optional<int> CommandLine::waitMs() const
-{
-    const int timeoutMs = waitTimeoutMs();
-    if (!isSet(QStringLiteral("wait")))
-        return std::nullopt;
-    return timeoutMs;
-}
-
 QString CommandLine::format(const QStringList &formats) const
 {
-    QString chosen = json() ? QStringLiteral("json") : value(QStringLiteral("format"));
+    QString chosen
+        = isSet(QStringLiteral("json")) ? QStringLiteral("json") : value(QStringLiteral("format"));
     if (!formats.contains(chosen))
         refuse(Text::tr("--format takes %1 or %2, not \"%3\"")
                    .arg(formats.mid(0, formats.size() - 1).join(QStringLiteral(", ")),
@@ -282,7 +284,7 @@ QString CommandLine::format(const QStringList &formats) const
     return chosen;
 }
 
-void CommandLine::process(const QStringList &arguments)
+void CommandLine::process(const QStringList &arguments, int least, int most)
 {
     const QString name = QStringLiteral("lbxctl ") + command;
     if (!parser.parse(QStringList{name} + arguments))
@@ -295,10 +297,15 @@ void CommandLine::process(const QStringList &arguments)
         Output::text(QStringLiteral("lbxctl %1\n").arg(QStringLiteral(LBX_VERSION)));
         std::exit(Output::finish(Succeeded));
     }
-    if (!takesOperands && !parser.positionalArguments().isEmpty()) {
+    const QStringList operands = parser.positionalArguments();
+    if (most == 0 && !operands.isEmpty())
         refuse(Text::tr("%1 takes no targets, but was given \"%2\"; see \"%3 --help\"")
-                   .arg(command, Output::escaped(parser.positionalArguments().constFirst()), name));
-    }
+                   .arg(command, Output::escaped(operands.constFirst()), name));
+    if (operands.size() < least || (most >= 0 && operands.size() > most))
+        refuse(Text::tr("%1 takes one %2, but was given %3; see \"%4 --help\"")
+                   .arg(command, operandName)
+                   .arg(operands.size())
+                   .arg(name));
 }
 
 Client::Options CommandLine::clientOptions() const

@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -49,14 +50,17 @@ public:
     void addOutputOption();
 
     // Reads the arguments that follow the command's name; answers --help and
-    // --version and exits; refuses unknown options and stray arguments.
-    void process(const QStringList &arguments);
+    // --version and exits; refuses unknown options, and fewer operands than
+    // least or more than most (-1: any number).
+    void process(const QStringList &arguments, int least, int most);
 
-    bool isSet(const QString &name) const { return parser.isSet(name); }
+    // Whether the command has the option at all.
+    bool defines(const QString &name) const { return names.contains(name); }
+    // Whether the option was given (never, for one the command does not have).
+    bool isSet(const QString &name) const { return defines(name) && parser.isSet(name); }
     QString value(const QString &name) const { return parser.value(name); }
     // The positional arguments: the targets, or a PLAN or ROSTER file.
     QStringList operands() const { return parser.positionalArguments(); }
-    bool json() const { return parser.isSet(QStringLiteral("json")); }
     // --format, one of the formats given (--json stands for json).
     QString format(const QStringList &formats) const;
 
@@ -68,8 +72,6 @@ public:
 
     // How long --wait-timeout allows the converters to come back.
     int waitTimeoutMs() const;
-    // The same, where --wait asks for the wait; none otherwise.
-    std::optional<int> waitMs() const;
 
     Client::Options clientOptions() const;
 
@@ -85,12 +87,14 @@ private:
         QString description;
     };
     void addShared(const QCommandLineOption &option);
+    void define(const QCommandLineOption &option);
 
     const QString summary;
     const QString synopsis;
     QList<Entry> own;
     QList<Entry> shared;
-    bool takesOperands = false;
+    QSet<QString> names; // of every option defined
+    QString operandName; // "PLAN", "TARGET"
 };
 
 // Text in lines of at most width columns, those after the first indented.

@@ -5,22 +5,19 @@ class CommandLine;
 class Session;
 
 // One lbxctl command: its name, what it does, what its usage line shows after
-// its name (what it requires), the options of its own, and what it does with
-// them. The table runs the shared set-up once for every command:
-// it reads the command line, answers --help, reads the client options, and
-// hands the command a Session that opens the client and searches.
-//
-// Adding a command takes three edits:
-//   1. its unit, tools/lbxctl/NAME.cpp, which defines
-//      const CommandEntry NAMECommand{"NAME", "Summary.", "SYNOPSIS", addOptions, run};
-//   2. two lines below: its declaration, and its place in commandTable (the
-//      order of lbxctl --help);
-//   3. NAME.cpp in the list of commands in tools/lbxctl/CMakeLists.txt.
+// its name (what it requires), how many operands it takes, the options of its
+// own, and what it does with them. The table runs the shared set-up once for
+// every command: it reads the command line, answers --help, counts the
+// operands, reads the shared options (the client's, the targets, the wait),
+// and hands the command a Session that opens the client and searches.
+// docs/development.md tells every step of adding a command.
 struct CommandEntry
 {
     const char *name;
     const char *summary;
     const char *synopsis;
+    int leastOperands;
+    int mostOperands; // -1: any number
     void (*addOptions)(CommandLine &line);
     int (*run)(Session &session);
 };

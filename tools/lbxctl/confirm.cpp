@@ -16,86 +16,9 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
 QString secondsText(double seconds)
 {
     return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
-}
-
-} // namespace
-
-Judge settingsJudge(const Protocol::Settings &settings)
-{
-    return [=](const Sighting &seen) -> std::optional<Verdict> {
-        if (Protocol::showsSettings(seen.after, settings))
-            return Verdict{WaitOutcome::Confirmed,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "confirmed %1 after %2"))
-                    .arg(settingsText(seen.after))
-                    .arg(secondsText(seen.seconds))};
-        if (seen.settled)
-            return Verdict{WaitOutcome::NotApplied,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "came back with %1: not applied"))
-                    .arg(settingsText(seen.after))};
-        return std::nullopt;
-    };
-}
-
-// An update is confirmed by the converter's word and a new version, or a
-// restart; without its word nothing is.
-Judge updateJudge(const QJsonObject &before)
-{
-    const QString from = Output::field(Protocol::appVersionText(before));
-    return [=](const Sighting &seen) -> std::optional<Verdict> {
-        const QString to = Output::field(Protocol::appVersionText(seen.after));
-        if (seen.acknowledged && !before.isEmpty() && to != from)
-            return Verdict{WaitOutcome::Confirmed,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "app %1 -> %2 after %3"))
-                    .arg(from)
-                    .arg(to)
-                    .arg(secondsText(seen.seconds))};
-        if (!seen.settled)
-            return std::nullopt;
-        if (!seen.acknowledged)
-            return Verdict{WaitOutcome::NotApplied,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; back after %1 with app %2"))
-                    .arg(secondsText(seen.seconds))
-                    .arg(to)};
-        if (seen.seenRestarting)
-            return Verdict{WaitOutcome::Confirmed,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "restarted; back after %1, app %2"))
-                    .arg(secondsText(seen.seconds))
-                    .arg(to)};
-        return Verdict{WaitOutcome::NotApplied,
-            Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1, still %2"))
-                .arg(secondsText(seen.seconds))
-                .arg(to)};
-    };
-}
-
-// A reset is confirmed by the converter's word and a restart seen, a new
-// address or other settings; nothing less.
-Judge factoryJudge(const QJsonObject &before)
-{
-    return [=](const Sighting &seen) -> std::optional<Verdict> {
-        if (!seen.settled)
-            return std::nullopt;
-        const Phrase back = Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1 at %2 with %3"))
-                                .arg(secondsText(seen.seconds))
-                                .arg(seen.at.toString())
-                                .arg(settingsText(seen.after));
-        if (!seen.acknowledged)
-            return Verdict{WaitOutcome::NotApplied,
-                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; %1")).arg(back)};
-        const bool changed = seen.seenRestarting || seen.at != seen.was
-            || (!before.isEmpty() && settingsText(seen.after) != settingsText(before));
-        if (changed)
-            return Verdict{WaitOutcome::Confirmed, back};
-        return Verdict{WaitOutcome::NotApplied,
-            Phrase(QT_TRANSLATE_NOOP(
-                       "lbxctl", "%1, never seen restarting: the reset is not confirmed"))
-                .arg(back)};
-    };
 }
 
 namespace {

@@ -94,9 +94,7 @@ private:
     int timeoutMs;
 };
 
-// Judges for the commands that change a converter.
-Judge settingsJudge(const Protocol::Settings &settings);
-Judge updateJudge(const QJsonObject &before);
-Judge factoryJudge(const QJsonObject &before);
+// "6.2 s": how long a converter took, as a verdict says it.
+QString secondsText(double seconds);
 
 #endif // LBXCTL_CONFIRM_H

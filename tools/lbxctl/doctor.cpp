@@ -30,14 +30,11 @@ QList<Adapter> adapters()
 {
     QList<Adapter> list;
     const QList<AdapterAddress> addresses = adapterAddresses();
-    for (const auto &[interface, entry] : addresses) {
-        const auto flags = interface.flags();
-        AdapterFacts facts{interface.name(), interface.humanReadableName(),
-            adapterDescription(interface), interface.type(),
-            entry.ip().isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16)};
-        const QStringList looks = adapterLooks(facts, thisSystem());
-        list.append({facts, entry, bool(flags & QNetworkInterface::IsUp),
-            bool(flags & QNetworkInterface::IsLoopBack), looks, 0});
+    for (const AdapterAddress &address : addresses) {
+        const AdapterFacts facts = adapterFacts(address);
+        const auto flags = address.interface.flags();
+        list.append({facts, address.entry, bool(flags & QNetworkInterface::IsUp),
+            bool(flags & QNetworkInterface::IsLoopBack), adapterLooks(facts, thisSystem()), 0});
     }
     return list;
 }
@@ -47,11 +44,7 @@ QString lookShown(const QString &look)
 {
     static const char *const looks[] = {QT_TRANSLATE_NOOP("lbxctl", "a VPN"),
         QT_TRANSLATE_NOOP("lbxctl", "virtual"), QT_TRANSLATE_NOOP("lbxctl", "link-local")};
-    for (const char *known : looks) {
-        if (look == QLatin1String(known))
-            return Text::tr(known);
-    }
-    return look;
+    return wordShown(look, looks);
 }
 
 bool inLocalSubnet(const QList<Adapter> &list, const QHostAddress &address)
@@ -276,4 +269,4 @@ int run(Session &session)
 const CommandEntry doctorCommand{"doctor",
     QT_TRANSLATE_NOOP(
         "lbxctl", "Says why converters are missing, as far as this computer can tell."),
-    "", Doctor::addOptions, Doctor::run};
+    "", 0, 0, Doctor::addOptions, Doctor::run};

@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
         CommandLine line(arguments.constFirst(), Text::tr(command->summary),
             QString::fromUtf8(command->synopsis));
         command->addOptions(line);
-        line.process(arguments.mid(1));
+        line.process(arguments.mid(1), command->leastOperands, command->mostOperands);
         Session session(line);
 
         std::signal(SIGINT, onInterrupt);

@@ -1,6 +1,9 @@
 // lbxctl upload-log, update and factory: the fixed requests of maintenance.
 
+#include "action.h"
 #include "commands.h"
+#include "outcome.h"
+#include "output.h"
 #include "send.h"
 #include "session.h"
 #include "translation.h"
@@ -40,7 +43,100 @@ Evidence factoryTaken(const QJsonObject &before, const QJsonObject &now)
     return changed ? Evidence::Taken : Evidence::Unknown;
 }
 
+// An update is confirmed by the converter's word and a new version, or a
+// restart; without its word nothing is.
+Judge updateJudge(const QJsonObject &before)
+{
+    const QString from = Output::field(Protocol::appVersionText(before));
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        const QString to = Output::field(Protocol::appVersionText(seen.after));
+        if (seen.acknowledged && !before.isEmpty() && to != from)
+            return Verdict{WaitOutcome::Confirmed,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "app %1 -> %2 after %3"))
+                    .arg(from)
+                    .arg(to)
+                    .arg(secondsText(seen.seconds))};
+        if (!seen.settled)
+            return std::nullopt;
+        if (!seen.acknowledged)
+            return Verdict{WaitOutcome::NotApplied,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; back after %1 with app %2"))
+                    .arg(secondsText(seen.seconds))
+                    .arg(to)};
+        if (seen.seenRestarting)
+            return Verdict{WaitOutcome::Confirmed,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "restarted; back after %1, app %2"))
+                    .arg(secondsText(seen.seconds))
+                    .arg(to)};
+        return Verdict{WaitOutcome::NotApplied,
+            Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1, still %2"))
+                .arg(secondsText(seen.seconds))
+                .arg(to)};
+    };
+}
+
+// A reset is confirmed by the converter's word and a restart seen, a new
+// address or other settings; nothing less.
+Judge factoryJudge(const QJsonObject &before)
+{
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        if (!seen.settled)
+            return std::nullopt;
+        const Phrase back = Phrase(QT_TRANSLATE_NOOP("lbxctl", "back after %1 at %2 with %3"))
+                                .arg(secondsText(seen.seconds))
+                                .arg(seen.at.toString())
+                                .arg(settingsText(seen.after));
+        if (!seen.acknowledged)
+            return Verdict{WaitOutcome::NotApplied,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "no acknowledgement; %1")).arg(back)};
+        const bool changed = seen.seenRestarting || seen.at != seen.was
+            || (!before.isEmpty() && settingsText(seen.after) != settingsText(before));
+        if (changed)
+            return Verdict{WaitOutcome::Confirmed, back};
+        return Verdict{WaitOutcome::NotApplied,
+            Phrase(QT_TRANSLATE_NOOP(
+                       "lbxctl", "%1, never seen restarting: the reset is not confirmed"))
+                .arg(back)};
+    };
+}
+
+QString alreadyUpdated(const QJsonObject &now)
+{
+    return Text::tr("no answer, but it reports app %1: it took the command")
+        .arg(Output::field(Protocol::appVersionText(now)));
+}
+
+QString alreadyReset(const QJsonObject &now)
+{
+    return Text::tr("no answer, but it reports %1 now: it took the command").arg(settingsText(now));
+}
+
 } // namespace
+
+Action uploadLogAction()
+{
+    return {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false};
+}
+
+Action updateAction()
+{
+    Action action{Protocol::updateRequest, Protocol::Reply::Update, true};
+    action.taken = updateTaken;
+    action.judgeFor = updateJudge;
+    action.alreadySo = alreadyUpdated;
+    return action;
+}
+
+Action factoryAction()
+{
+    Action action{Protocol::factoryRequest, Protocol::Reply::Factory, true};
+    action.taken = factoryTaken;
+    action.judgeFor = factoryJudge;
+    // A converter back at factory settings may be back at its factory address.
+    action.mayMove = true;
+    action.alreadySo = alreadyReset;
+    return action;
+}
 
 namespace UploadLog {
 
@@ -51,16 +147,13 @@ void addOptions(CommandLine &line)
 
 int run(Session &session)
 {
-    return sendToTargets(session,
-        {targetsOf(session.line),
-            {Protocol::uploadLogRequest, Protocol::Reply::UploadLog, false, {}}, {}, std::nullopt,
-            {}, std::nullopt, session.line.isSet(QStringLiteral("dry-run"))});
+    return sendToTargets(session, uploadLogAction());
 }
 
 } // namespace UploadLog
 
 const CommandEntry uploadLogCommand{"upload-log",
-    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to upload their log."), "TARGET...",
+    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to upload their log."), "TARGET...", 0, -1,
     UploadLog::addOptions, UploadLog::run};
 
 namespace Update {
@@ -96,20 +189,14 @@ std::optional<Waves> wavesFrom(const CommandLine &line)
 
 int run(Session &session)
 {
-    const CommandLine &line = session.line;
-    const std::optional<Waves> waves = wavesFrom(line);
-    // Each wave waits for the last to confirm the new version.
-    const std::optional<int> waitMs = waves ? line.waitTimeoutMs() : line.waitMs();
-    return sendToTargets(session,
-        {targetsOf(line), {Protocol::updateRequest, Protocol::Reply::Update, true, {}}, updateTaken,
-            waitMs, {false, updateJudge}, waves, line.isSet(QStringLiteral("dry-run"))});
+    return sendToTargets(session, updateAction(), wavesFrom(session.line));
 }
 
 } // namespace Update
 
 const CommandEntry updateCommand{"update",
     QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to look for an application update."), "TARGET...",
-    Update::addOptions, Update::run};
+    0, -1, Update::addOptions, Update::run};
 
 namespace Factory {
 
@@ -125,12 +212,7 @@ int run(Session &session)
     if (!session.line.isSet(QStringLiteral("yes")))
         refuse(Text::tr("factory returns converters to factory settings and loses their "
                         "configuration and data: add --yes to go ahead"));
-    // A converter back at factory settings may be back at its factory address.
-    const WaitRule wait{true, factoryJudge};
-    return sendToTargets(session,
-        {targetsOf(session.line), {Protocol::factoryRequest, Protocol::Reply::Factory, true, {}},
-            factoryTaken, session.line.waitMs(), wait, std::nullopt,
-            session.line.isSet(QStringLiteral("dry-run"))});
+    return sendToTargets(session, factoryAction());
 }
 
 } // namespace Factory
@@ -138,4 +220,4 @@ int run(Session &session)
 const CommandEntry factoryCommand{"factory",
     QT_TRANSLATE_NOOP("lbxctl",
         "Returns the targets to factory settings; their configuration and data are lost."),
-    "TARGET... --yes", Factory::addOptions, Factory::run};
+    "TARGET... --yes", 0, -1, Factory::addOptions, Factory::run};

@@ -50,7 +50,7 @@ const OutcomeName &nameOf(Answer::Outcome outcome)
 const char *const waitOutcomeNames[]
     = {"confirmed", "not-applied", "timed-out", "interrupted", "partial"};
 
-QString outcomeText(const Answer &answer, const QString &command, const QString &heard)
+QString outcomeText(const Answer &answer, const Action &action, const QString &heard)
 {
     switch (answer.outcome) {
     case Answer::Outcome::Done:
@@ -58,13 +58,8 @@ QString outcomeText(const Answer &answer, const QString &command, const QString 
     case Answer::Outcome::Failed:
         return Text::tr("failed: %1").arg(Output::escaped(answer.failure));
     case Answer::Outcome::AlreadySo:
-        if (command == QLatin1String("update"))
-            return Text::tr("no answer, but it reports app %1: it took the command")
-                .arg(Output::field(Protocol::appVersionText(answer.reply)));
-        if (command == QLatin1String("factory"))
-            return Text::tr("no answer, but it reports %1 now: it took the command")
-                .arg(settingsText(answer.reply));
-        return Text::tr("no answer, but it reports %1 as asked").arg(settingsText(answer.reply));
+        return action.alreadySo ? action.alreadySo(answer.reply)
+                                : Text::tr("no answer, but it reports that it took the command");
     case Answer::Outcome::Silent:
         return Text::tr("no answer after %1").arg(triesText(answer.tries));
     case Answer::Outcome::SilentToInfo:
@@ -194,7 +189,7 @@ void Reporter::fail(int status)
         worst = status;
 }
 
-void Reporter::answered(const Answer &answer)
+void Reporter::answered(const Answer &answer, const Action &action)
 {
     const OutcomeName &outcome = nameOf(answer.outcome);
     if (answer.outcome == Answer::Outcome::Pending || answer.outcome == Answer::Outcome::NotSent)
@@ -206,7 +201,7 @@ void Reporter::answered(const Answer &answer)
         for (const QJsonValue &uuid : known.value(answer.address.toIPv4Address()).heard)
             heard.append(Output::field(uuidName(uuid)));
         line(answer.address, uuidCell(answer.address),
-            outcomeText(answer, command, heard.join(QStringLiteral(", "))));
+            outcomeText(answer, action, heard.join(QStringLiteral(", "))));
         return;
     }
     QJsonObject object{

@@ -1,6 +1,7 @@
 #ifndef LBXCTL_OUTCOME_H
 #define LBXCTL_OUTCOME_H
 
+#include "action.h"
 #include "client.h"
 #include "confirm.h"
 
@@ -20,8 +21,9 @@ class Reporter
 public:
     Reporter(const QString &command, bool json, const QList<FoundConverter> &found);
 
-    // The outcome of sending the command.
-    void answered(const Answer &answer);
+    // The outcome of sending the action (whose words say what a converter
+    // that took it without answering reports).
+    void answered(const Answer &answer, const Action &action = Action());
     // The outcome of waiting for the converter to come back.
     void confirmed(const Answer &answer, const QJsonObject &before, const Confirmation &result);
     // A line of its own about a converter (apply's plan).

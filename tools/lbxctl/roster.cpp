@@ -8,30 +8,14 @@
 #include <QFile>
 #include <QHostInfo>
 #include <QJsonDocument>
-#include <QNetworkInterface>
 #include <QSet>
-
-QJsonArray adapterList()
-{
-    QJsonArray list;
-    const QList<AdapterAddress> addresses = adapterAddresses();
-    for (const auto &[interface, entry] : addresses) {
-        list.append(QJsonObject{{QStringLiteral("name"), interface.name()},
-            {QStringLiteral("address"), entry.ip().toString()},
-            {QStringLiteral("prefix"), entry.prefixLength()},
-            {QStringLiteral("broadcast"),
-                entry.broadcast().isNull() ? QJsonValue() : entry.broadcast().toString()},
-            {QStringLiteral("up"), bool(interface.flags() & QNetworkInterface::IsUp)}});
-    }
-    return list;
-}
 
 Roster rosterOf(const QList<FoundConverter> &found, const QStringList &searched)
 {
     Roster roster;
     roster.saved = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     roster.computer = QHostInfo::localHostName();
-    roster.adapters = adapterList();
+    roster.adapters = adapterRecords();
     roster.searched = QJsonArray::fromStringList(searched);
     for (const FoundConverter &converter : found)
         roster.converters.append(converter.record);

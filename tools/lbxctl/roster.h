@@ -27,9 +27,6 @@ Roster rosterOf(const QList<FoundConverter> &found, const QStringList &searched)
 bool saveRoster(const Roster &roster, const QString &path, QString *error);
 bool loadRoster(const QString &path, Roster *roster, QString *error);
 
-// This computer's IPv4 adapters: name, address, prefix, broadcast, up.
-QJsonArray adapterList();
-
 // The converters as CSV for a spreadsheet: UTF-8 with a byte-order mark, the
 // captions intact, fields quoted where they must be, and any field that a
 // spreadsheet would take for a formula made plain text.

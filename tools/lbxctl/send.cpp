@@ -5,6 +5,8 @@
 #include "session.h"
 #include "translation.h"
 
+#include <QHash>
+
 namespace {
 
 // Whether an answer leaves a converter to wait for: it acknowledged, already
@@ -15,26 +17,13 @@ bool worthWaitingFor(const Answer &answer)
         || answer.outcome == Answer::Outcome::SilentToInfo;
 }
 
-// The command for each address, told whether a converter took it by what it
-// reported before.
-QList<Client::Order> ordersFor(const QList<QHostAddress> &addresses, const Delivery &delivery,
-    const QHash<quint32, QJsonObject> &before)
+// What an address answered when asked lbx.info just before a command: its
+// record (empty where it did not answer), and every uuid it answered as.
+struct AddressCheck
 {
-    QList<Client::Order> orders;
-    for (const QHostAddress &address : addresses) {
-        Client::Command command = delivery.command;
-        if (delivery.taken) {
-            command.taken = [taken = delivery.taken, was = before.value(address.toIPv4Address())](
-                                const QJsonObject &now) {
-                return taken(was, now);
-            };
-        }
-        orders.append({address, command});
-    }
-    return orders;
-}
-
-} // namespace
+    QJsonObject record;
+    QList<QJsonValue> heard;
+};
 
 QHash<quint32, AddressCheck> checkAddresses(Client &client, const QList<QHostAddress> &addresses)
 {
@@ -54,122 +43,109 @@ QHash<quint32, AddressCheck> checkAddresses(Client &client, const QList<QHostAdd
     return checks;
 }
 
-QList<Aim> clearedAims(const QList<Aim> &aims, const QList<FoundConverter> &found,
-    const QHash<quint32, AddressCheck> &checks, Reporter &reporter)
+// The orders a command may go out as, with each converter's record as it
+// answered just before and the action meant for it.
+struct Cleared
 {
+    QList<Client::Order> orders;
+    QHash<quint32, QJsonObject> before;
+    QHash<quint32, Action> actions;
+};
+
+// Asked just before the command, an address tells who answers there now
+// (which a converter meant by its uuid needs), and what it reports tells
+// whether it took the command, and what changed after. Those that may not be
+// sent to (see clearance()) are reported, ambiguous or not found.
+Cleared clearAimed(Client &client, const QList<FoundConverter> &found, const QList<Aimed> &aimed,
+    bool waiting, Reporter &reporter)
+{
+    QList<QHostAddress> addresses;
+    for (const Aimed &one : aimed) {
+        if (!one.aim.byAddress || one.action.changesState || waiting)
+            addresses.append(one.aim.address);
+    }
+    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
     QHash<quint32, QList<QJsonValue>> heardBySearch;
     for (const FoundConverter &converter : found)
         heardBySearch[converter.address.toIPv4Address()].append(converter.uuidValue());
-    QList<Aim> cleared;
+    Cleared cleared;
     QList<Answer> held;
-    for (const Aim &aim : aims) {
-        const AddressCheck check = checks.value(aim.address.toIPv4Address());
-        const QList<QJsonValue> heard
-            = heardBySearch.value(aim.address.toIPv4Address()) + check.heard;
-        reporter.know(aim.address, aim.uuid, heard);
-        const Clearance verdict = clearance(aim, heard, !check.record.isEmpty());
-        if (verdict == Clearance::Send)
-            cleared.append(aim);
-        else
-            held.append({aim.address,
+    for (const Aimed &one : aimed) {
+        const quint32 key = one.aim.address.toIPv4Address();
+        const AddressCheck check = checks.value(key);
+        const QList<QJsonValue> heard = heardBySearch.value(key) + check.heard;
+        reporter.know(one.aim.address, one.aim.uuid, heard);
+        const Clearance verdict = clearance(one.aim, heard, !check.record.isEmpty());
+        if (verdict != Clearance::Send) {
+            held.append({one.aim.address,
                 verdict == Clearance::Ambiguous ? Answer::Outcome::Ambiguous
                                                 : Answer::Outcome::NotFound,
                 {}, {}, 0, {}});
+            continue;
+        }
+        cleared.orders.append(one.action.orderTo(one.aim.address, check.record));
+        cleared.before.insert(key, check.record);
+        cleared.actions.insert(key, one.action);
     }
     for (const Answer &answer : qAsConst(held))
         reporter.answered(answer);
     return cleared;
 }
 
-int sendAndConfirm(Client &client, const QList<Client::Order> &orders, int waitMs,
-    const QHash<quint32, QJsonObject> &before, Reporter &reporter,
-    const std::function<Watch(const Answer &)> &watchFor)
+// Sends each order, then waits for each converter that acknowledged (or fell
+// silent as if restarting) to come back; reports every outcome. Returns how
+// many were confirmed.
+int sendAndConfirm(Client &client, const QList<Client::Order> &orders, const Cleared &cleared,
+    int waitMs, Reporter &reporter)
 {
     QList<Answer> acknowledged;
     client.ask(orders, [&](const Answer &answer) {
         if (worthWaitingFor(answer))
             acknowledged.append(answer);
         else
-            reporter.answered(answer);
+            reporter.answered(answer, cleared.actions.value(answer.address.toIPv4Address()));
     });
     QList<Watch> watches;
     for (const Answer &answer : qAsConst(acknowledged)) {
-        watches.append(watchFor(answer));
+        const quint32 key = answer.address.toIPv4Address();
+        watches.append(cleared.actions.value(key).watch(answer.address, cleared.before.value(key)));
         watches.last().acknowledged = answer.outcome != Answer::Outcome::SilentToInfo;
     }
     int confirmed = 0;
     Confirmer(client, waitMs).wait(watches, [&](int i, const Confirmation &result) {
         const Answer &answer = acknowledged.at(i);
         confirmed += result.verdict.outcome == WaitOutcome::Confirmed ? 1 : 0;
-        reporter.confirmed(answer, before.value(answer.address.toIPv4Address()), result);
+        reporter.confirmed(answer, cleared.before.value(answer.address.toIPv4Address()), result);
     });
     return confirmed;
-}
-
-namespace {
-
-// The orders a command may go out as, each converter's record as it answered
-// just before; the targets held back are reported.
-struct Cleared
-{
-    QList<Client::Order> orders;
-    QHash<quint32, QJsonObject> before;
-};
-
-Cleared clearTargets(Client &client, const Delivery &delivery, const QList<FoundConverter> &found,
-    const QList<Aim> &aims, Reporter &reporter)
-{
-    // Asked just before the command, an address tells who answers there now
-    // (which a converter meant by its uuid needs), and what it reports tells
-    // whether it took the command, and what changed after.
-    const bool recordsNeeded = delivery.command.changesState || delivery.waitMs || delivery.waves;
-    QList<QHostAddress> addresses;
-    for (const Aim &aim : aims) {
-        if (!aim.byAddress || recordsNeeded)
-            addresses.append(aim.address);
-    }
-    const QHash<quint32, AddressCheck> checks = checkAddresses(client, addresses);
-    Cleared cleared;
-    for (auto check = checks.cbegin(); check != checks.cend(); ++check)
-        cleared.before.insert(check.key(), check->record);
-    QList<QHostAddress> clearedAddresses;
-    const QList<Aim> clearedList = clearedAims(aims, found, checks, reporter);
-    for (const Aim &aim : clearedList)
-        clearedAddresses.append(aim.address);
-    cleared.orders = ordersFor(clearedAddresses, delivery, cleared.before);
-    return cleared;
 }
 
 // Sends the orders and waits for the converters to come back: in waves, the
 // next only once every converter of the last confirmed the command; the
 // converters a stopped rollout leaves are said to be held.
-void sendInWaves(Client &client, const Delivery &delivery, const Cleared &cleared, int waitMs,
-    Reporter &reporter)
+int sendInWaves(Client &client, const Cleared &cleared, const Sending &sending, Reporter &reporter)
 {
-    const auto watchFor = [&](const Answer &answer) {
-        const QJsonObject record = cleared.before.value(answer.address.toIPv4Address());
-        return Watch{answer.address, record.value(QLatin1String("uuid")), delivery.wait.mayMove,
-            delivery.wait.judgeFor(record)};
-    };
-    const Waves waves = delivery.waves.value_or(Waves{int(cleared.orders.size()), 1});
+    const int total = int(cleared.orders.size());
+    const Waves waves = sending.waves.value_or(Waves{total, 1});
     int sent = 0;
     int confirmed = 0;
     int wave = 0;
-    while (sent < cleared.orders.size() && confirmed == sent && !Client::interrupted()) {
+    while (sent < total && confirmed == sent && !Client::interrupted()) {
         const QList<Client::Order> orders
             = cleared.orders.mid(sent, wave++ == 0 ? waves.first : waves.size);
-        confirmed += sendAndConfirm(client, orders, waitMs, cleared.before, reporter, watchFor);
+        confirmed += sendAndConfirm(client, orders, cleared, *sending.waitMs, reporter);
         sent += orders.size();
     }
-    for (int held = sent; held < cleared.orders.size(); ++held)
+    for (int held = sent; held < total; ++held)
         reporter.answered({cleared.orders.at(held).address, Answer::Outcome::Held, {}, {}, 0, {}});
-    if (delivery.waves)
+    if (sending.waves)
         Output::note(Text::tr("%1 of %2 waves sent: %3 converters confirmed, %4 not, %5 held")
                          .arg(wave)
-                         .arg(waves.count(int(cleared.orders.size())))
+                         .arg(waves.count(total))
                          .arg(confirmed)
                          .arg(sent - confirmed)
-                         .arg(cleared.orders.size() - sent));
+                         .arg(total - sent));
+    return confirmed;
 }
 
 } // namespace
@@ -179,38 +155,51 @@ int Waves::count(int converters) const
     return converters <= first ? qMin(converters, 1) : 1 + (converters - first + size - 1) / size;
 }
 
-int sendToTargets(Session &session, const Delivery &delivery)
+int sendAimed(Client &client, const QList<FoundConverter> &found, const QList<Aimed> &aimed,
+    const Sending &sending, Reporter &reporter)
+{
+    const Cleared cleared = clearAimed(client, found, aimed, sending.waitMs.has_value(), reporter);
+    if (sending.dryRun) {
+        for (const Client::Order &order : cleared.orders)
+            reporter.answered({order.address, Answer::Outcome::DryRun, {}, {}, 0, {}});
+        return 0;
+    }
+    if (sending.waitMs)
+        return sendInWaves(client, cleared, sending, reporter);
+    client.ask(cleared.orders, [&](const Answer &answer) {
+        reporter.answered(answer, cleared.actions.value(answer.address.toIPv4Address()));
+    });
+    return 0;
+}
+
+int sendToTargets(Session &session, const Action &action, const std::optional<Waves> &waves)
 {
     Client &client = session.client();
+    const TargetSet &targets = session.targets;
     const QList<FoundConverter> found
-        = delivery.targets.needsSearch() ? session.search() : QList<FoundConverter>();
-    const Resolution resolution = resolve(delivery.targets, found);
+        = targets.needsSearch() ? session.search() : QList<FoundConverter>();
+    const Resolution resolution = resolve(targets, found);
     if (!resolution.refusal.isEmpty())
         refuse(resolution.refusal);
-    if (delivery.targets.all && found.isEmpty()) {
+    if (targets.all && found.isEmpty()) {
         Output::note(Text::tr("no converter answered the search; nothing was sent"));
         return Output::finish(SomeFailed);
     }
 
-    Reporter reporter(session.line.command, session.line.json(), found);
+    Reporter reporter(session.line.command, session.json, found);
     // Every converter that answered is more than those the search kept.
-    if (delivery.targets.all && client.droppedDatagrams() > 0)
+    if (targets.all && client.droppedDatagrams() > 0)
         reporter.fail(SomeFailed);
     for (const FoundConverter &converter : resolution.unasked) {
         reporter.know(converter.address, converter.uuidValue(), {});
         reporter.answered({converter.address, Answer::Outcome::Unasked, {}, {}, 0, {}});
     }
-    const Cleared cleared = clearTargets(client, delivery, found, resolution.aims, reporter);
-    if (delivery.dryRun) {
-        for (const Client::Order &order : cleared.orders)
-            reporter.answered({order.address, Answer::Outcome::DryRun, {}, {}, 0, {}});
-    } else if (delivery.waitMs) {
-        sendInWaves(client, delivery, cleared, *delivery.waitMs, reporter);
-    } else {
-        client.ask(cleared.orders, [&](const Answer &answer) {
-            reporter.answered(answer);
-        });
-    }
+    QList<Aimed> aimed;
+    for (const Aim &aim : resolution.aims)
+        aimed.append({aim, action});
+    // Each wave waits for the last to confirm the command.
+    const std::optional<int> waitMs = waves ? session.waitTimeoutMs : session.waitMs;
+    sendAimed(client, found, aimed, {waitMs, waves, session.dryRun}, reporter);
     warnOfDrops(client, Text::tr("answers may be missing"));
     return Output::finish(reporter.status());
 }

@@ -8,6 +8,11 @@
 Session::Session(CommandLine &line)
     : line(line)
     , options(line.clientOptions())
+    , json(line.isSet(QStringLiteral("json")))
+    , dryRun(line.isSet(QStringLiteral("dry-run")))
+    , targets(line.defines(QStringLiteral("all")) ? targetsOf(line) : TargetSet())
+    , waitTimeoutMs(line.defines(QStringLiteral("wait-timeout")) ? line.waitTimeoutMs() : 0)
+    , waitMs(line.isSet(QStringLiteral("wait")) ? std::optional<int>(waitTimeoutMs) : std::nullopt)
 {
 }
 

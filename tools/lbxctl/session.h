@@ -3,12 +3,14 @@
 
 #include "client.h"
 #include "commandline.h"
+#include "targets.h"
 
 #include <memory>
+#include <optional>
 
 // What every command shares, set up once by the command table: its command
-// line, the client options read from it, and the client, opened when first
-// used.
+// line, the shared options read from it (refused before anything is sent),
+// and the client, opened when first used.
 class Session
 {
 public:
@@ -17,6 +19,13 @@ public:
 
     CommandLine &line;
     const Client::Options options;
+    const bool json; // --json
+    const bool dryRun; // --dry-run
+    const TargetSet targets; // TARGET... and --all, for a command that takes them
+    // --wait-timeout, for a command that waits; and the same where --wait asks
+    // for the wait.
+    const int waitTimeoutMs;
+    const std::optional<int> waitMs;
 
     // The client, opened on first use; refuses (exit 2) when it cannot be.
     Client &client();

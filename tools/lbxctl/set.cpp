@@ -1,6 +1,8 @@
 // lbxctl set: baud rate and protocol plug-in of the targets.
 
+#include "action.h"
 #include "commands.h"
+#include "outcome.h"
 #include "output.h"
 #include "send.h"
 #include "session.h"
@@ -37,7 +39,43 @@ Protocol::Settings settingsFrom(const CommandLine &line)
     return settings;
 }
 
+// Settings are confirmed by what the converter reports once back; old values
+// are final once it has restarted, or after long enough.
+Judge settingsJudge(const Protocol::Settings &settings)
+{
+    return [=](const Sighting &seen) -> std::optional<Verdict> {
+        if (Protocol::showsSettings(seen.after, settings))
+            return Verdict{WaitOutcome::Confirmed,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "confirmed %1 after %2"))
+                    .arg(settingsText(seen.after))
+                    .arg(secondsText(seen.seconds))};
+        if (seen.settled)
+            return Verdict{WaitOutcome::NotApplied,
+                Phrase(QT_TRANSLATE_NOOP("lbxctl", "came back with %1: not applied"))
+                    .arg(settingsText(seen.after))};
+        return std::nullopt;
+    };
+}
+
+QString alreadySet(const QJsonObject &now)
+{
+    return Text::tr("no answer, but it reports %1 as asked").arg(settingsText(now));
+}
+
 } // namespace
+
+Action setAction(const Protocol::Settings &settings)
+{
+    Action action{Protocol::setDatagram(settings), Protocol::Reply::Set, true};
+    action.taken = [settings](const QJsonObject &, const QJsonObject &now) {
+        return Protocol::showsSettings(now, settings) ? Evidence::Taken : Evidence::NotTaken;
+    };
+    action.judgeFor = [settings](const QJsonObject &) {
+        return settingsJudge(settings);
+    };
+    action.alreadySo = alreadySet;
+    return action;
+}
 
 namespace Set {
 
@@ -60,21 +98,11 @@ void addOptions(CommandLine &line)
 
 int run(Session &session)
 {
-    const Protocol::Settings settings = settingsFrom(session.line);
-    const Client::Command command{Protocol::setDatagram(settings), Protocol::Reply::Set, true, {}};
-    const auto taken = [settings](const QJsonObject &, const QJsonObject &now) {
-        return Protocol::showsSettings(now, settings) ? Evidence::Taken : Evidence::NotTaken;
-    };
-    const WaitRule wait{false, [settings](const QJsonObject &) {
-                            return settingsJudge(settings);
-                        }};
-    return sendToTargets(session,
-        {targetsOf(session.line), command, taken, session.line.waitMs(), wait, std::nullopt,
-            session.line.isSet(QStringLiteral("dry-run"))});
+    return sendToTargets(session, setAction(settingsFrom(session.line)));
 }
 
 } // namespace Set
 
 const CommandEntry setCommand{"set",
     QT_TRANSLATE_NOOP("lbxctl", "Sets baud rate and protocol plug-in of the targets."),
-    "TARGET... --baud N [--plugin NAME]", Set::addOptions, Set::run};
+    "TARGET... --baud N [--plugin NAME]", 0, -1, Set::addOptions, Set::run};

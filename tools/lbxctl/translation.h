@@ -43,6 +43,18 @@ QString alternatives(const QStringList &items);
 // The baud rates a converter takes, as such a choice.
 QString baudRatesShown();
 
+// A word of a fixed set (a finding's kind, an adapter's look), kept in
+// English where machines read it, in the user's language where the word is
+// one of those given (each marked with QT_TRANSLATE_NOOP); as it is otherwise.
+template <size_t N> QString wordShown(const QString &word, const char *const (&words)[N])
+{
+    for (const char *known : words) {
+        if (word == QLatin1String(known))
+            return Text::tr(known);
+    }
+    return word;
+}
+
 // The languages of the messages a user asked for, most wanted first, from
 // LC_ALL, LC_MESSAGES, LANG and LANGUAGE as GNU programs read them: LANGUAGE
 // lists them unless the locale is C or POSIX; otherwise the locale names one.

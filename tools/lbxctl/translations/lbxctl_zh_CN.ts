@@ -78,10 +78,6 @@ nothing was sent</source>
         <translation>CSV（表头 uuid,baud,plugin；plugin 为空则保留转换器自己的协议插件）、含这些成员的 JSON 行，或设备清单（discover --save、--backup），其中的设置将被恢复。</translation>
     </message>
     <message>
-        <source>apply takes one plan file; see &quot;lbxctl apply --help&quot;</source>
-        <translation>apply 只接受一个计划文件；参见 &quot;lbxctl apply --help&quot;</translation>
-    </message>
-    <message>
         <source>nothing to change: %1 of %2 converters in the plan are as planned</source>
         <translation>无需更改：计划中的 %2 台转换器有 %1 台已符合计划</translation>
     </message>
@@ -922,6 +918,14 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
     <message>
         <source>Protocol plug-in: %1 (the empty name stands for any other); left out, the converter keeps its own.</source>
         <translation>协议插件：%1（空名称代表其他任何插件）；省略时转换器保留自己的。</translation>
+    </message>
+    <message>
+        <source>%1 takes one %2, but was given %3; see &quot;%4 --help&quot;</source>
+        <translation>%1 只接受一个 %2，但给出了 %3 个；参见 &quot;%4 --help&quot;</translation>
+    </message>
+    <message>
+        <source>no answer, but it reports that it took the command</source>
+        <translation>没有应答，但它报告的情况表明它已接受该命令</translation>
     </message>
 </context>
 </TS>
