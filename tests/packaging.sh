@@ -14,9 +14,16 @@ for page in lbxconfig lbxctl lbxsim; do
     check "man page $page.1 is mandoc-lint clean" \
         "$(mandoc -T lint -W warning "$build/docs/man/$page.1" 2>&1)" ""
 done
-check "lbxctl(1) names every command" \
-    "$(for c in discover set upload-log update factory apply check doctor; do
-           mandoc -T utf8 "$build/docs/man/lbxctl.1" | col -b | grep -q "^       $c" || echo "$c"
+# The commands as the program states them: each in the manual page's COMMANDS
+# and, with its usage, in the table of docs/cli.md.
+lbxctl() { LC_ALL=C.UTF-8 LANGUAGE='' "$build/tools/lbxctl/lbxctl" "$@"; }
+commands=$(lbxctl --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\)  .*/\1/p')
+check "lbxctl --help lists eight commands" "$(echo "$commands" | wc -l)" 8
+check "lbxctl(1) and docs/cli.md state every command as the program does" \
+    "$(for c in $commands; do
+           mandoc -T utf8 "$build/docs/man/lbxctl.1" | col -b | grep -q "^       $c\$" || echo "$c"
+           usage=$(lbxctl help "$c" | sed -n 's/^Usage: \(.*\) \[OPTION\.\.\.\]$/\1/p')
+           sed 's/\\|/|/g' docs/cli.md | grep -qF "| \`$usage\` |" || echo "$usage"
        done)" ""
 check "the desktop entry is valid, without hints" "$(desktop-file-validate data/lbxconfig.desktop 2>&1)" ""
 appstreamcli validate --no-net data/lbxconfig.metainfo.xml >/dev/null 2>&1

@@ -139,5 +139,5 @@ int run(Session &session)
 } // namespace Discover
 
 const CommandEntry discoverCommand{"discover",
-    QT_TRANSLATE_NOOP("lbxctl", "Lists the converters that answer a search."), "[--save ROSTER]", 0,
+    QT_TRANSLATE_NOOP("lbxctl", "Lists the converters that answer a search."), "[--save ROSTER.json]", 0,
     0, Discover::addOptions, Discover::run};

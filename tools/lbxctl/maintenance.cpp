@@ -195,7 +195,8 @@ int run(Session &session)
 } // namespace Update
 
 const CommandEntry updateCommand{"update",
-    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to look for an application update."), "TARGET...",
+    QT_TRANSLATE_NOOP("lbxctl", "Asks the targets to look for an application update."),
+    "TARGET... [--canary N] [--wave-size N]",
     0, -1, Update::addOptions, Update::run};
 
 namespace Factory {

@@ -145,7 +145,7 @@ struct OptionText
     const char *help;
 };
 const OptionText optionTexts[] = {
-    {"n,count", "N", "3", "Number of converters (1 to 60000)."},
+    {"n,count", "N", "3", "Number of converters, from 1 to 60000."},
     {"base", "ADDRESS", "127.0.0.2", "IPv4 address of the first converter; the others follow it."},
     {"delay", "MS", "0", "Milliseconds before each reply."},
     {"silent-chance", "P", "0",
@@ -208,9 +208,12 @@ void addOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(QString::fromUtf8(description));
     parser.addHelpOption();
     for (const OptionText &text : optionTexts) {
-        parser.addOption(
-            {QString::fromLatin1(text.names).split(QLatin1Char(',')), QString::fromUtf8(text.help),
-                QString::fromLatin1(text.value), QString::fromLatin1(text.byDefault)});
+        const QString byDefault = QString::fromLatin1(text.byDefault);
+        QString help = QString::fromUtf8(text.help);
+        if (!byDefault.isEmpty()) // the default said where the option is described
+            help.insert(help.size() - 1, QStringLiteral(" (default %1)").arg(byDefault));
+        parser.addOption({QString::fromLatin1(text.names).split(QLatin1Char(',')), help,
+            QString::fromLatin1(text.value), byDefault});
     }
 }
 
