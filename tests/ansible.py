@@ -18,7 +18,8 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+from sites import ROOT, check, fail, sandboxed, start_site, stop, wait_for
+
 EXAMPLES = os.path.join(ROOT, "ansible", "examples")
 SITES = 3
 # What each site's spreadsheet asks; site 2's converters refuse any update.
@@ -55,22 +56,6 @@ SetEnv PATH={work}/bin:/usr/bin:/bin:/usr/sbin:/sbin
 """
 
 
-def fail(message, detail=""):
-    print("FAIL: " + message)
-    if detail:
-        print(detail)
-    sys.exit(1)
-
-
-def wait_for(what, condition, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.1)
-    fail("%s: not within %d s" % (what, seconds))
-
-
 def journal(work, n):
     path = os.path.join(work, "site%d" % n, "journal")
     with open(path, encoding="utf-8") as lines:
@@ -81,26 +66,18 @@ def calls(work, n, call):
     return [e for e in journal(work, n) if e.get("call") == call]
 
 
-def start_site(n, work, lbxsim, processes):
+def site(n, work, lbxsim, processes):
     folder = os.path.join(work, "site%d" % n)
     os.mkdir(folder)
     address = "10.91.%d.2" % n
     with open(os.path.join(folder, "sshd_config"), "w") as config:
         config.write(SSHD_CONFIG.format(address=address, work=work, dir=folder))
-    here, there = "lbxs%da" % n, "lbxs%db" % n
-    subprocess.run(["ip", "link", "add", here, "type", "veth", "peer", "name", there], check=True)
-    subprocess.run(["ip", "addr", "add", "10.91.%d.1/24" % n, "dev", here], check=True)
-    subprocess.run(["ip", "link", "set", here, "up"], check=True)
     quirks = "--rejects-update 1 --rejects-update 2 --rejects-update 3" if n == 2 else ""
-    site = subprocess.Popen(["unshare", "-n", "sh", "-c", SITE_SCRIPT, "site", there, address,
-                             lbxsim, folder, quirks], start_new_session=True)
-    processes.append(site)
-    own = os.readlink("/proc/self/ns/net")
-    wait_for("site %d's namespace" % n, lambda: os.readlink("/proc/%d/ns/net" % site.pid) != own)
-    subprocess.run(["ip", "link", "set", there, "netns", str(site.pid)], check=True)
-    wait_for("site %d's sshd" % n, lambda: os.path.exists(os.path.join(folder, "sshd.pid")))
+    start_site("lbxs%d" % n, "10.91.%d.1" % n, address, SITE_SCRIPT,
+               [lbxsim, folder, quirks], processes)
+    wait_for("site %d's sshd" % n, lambda: os.path.exists(os.path.join(folder, "sshd.pid")), 30)
     wait_for("site %d's converters" % n,
-             lambda: " converters on " in open(os.path.join(folder, "lbxsim.log")).read())
+             lambda: " converters on " in open(os.path.join(folder, "lbxsim.log")).read(), 30)
 
 
 def inventory(work):
@@ -123,16 +100,20 @@ def inventory(work):
     return path
 
 
+def ansible(work, program, *arguments, **settings):
+    """Runs an Ansible program against the inventory, with the collection of this tree."""
+    environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(ROOT, "ansible"),
+                       ANSIBLE_HOST_KEY_CHECKING="False", ANSIBLE_NOCOLOR="1",
+                       ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-local"),
+                       ANSIBLE_REMOTE_TEMP=os.path.join(work, "ansible-remote"), **settings)
+    return subprocess.run([program, "-i", os.path.join(work, "inventory")] + list(arguments),
+                          capture_output=True, text=True, env=environment, timeout=300)
+
+
 def playbook(work, name, *options):
     """Runs an example playbook; its exit status and its results by task and host."""
-    environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(ROOT, "ansible"),
-                       ANSIBLE_STDOUT_CALLBACK="json", ANSIBLE_HOST_KEY_CHECKING="False",
-                       ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-local"),
-                       ANSIBLE_REMOTE_TEMP=os.path.join(work, "ansible-remote"),
-                       ANSIBLE_NOCOLOR="1", ANSIBLE_FORKS="3")
-    run = subprocess.run(["ansible-playbook", "-i", os.path.join(work, "inventory"),
-                          os.path.join(EXAMPLES, name)] + list(options),
-                         capture_output=True, text=True, env=environment, timeout=300)
+    run = ansible(work, "ansible-playbook", os.path.join(EXAMPLES, name), *options,
+                  ANSIBLE_STDOUT_CALLBACK="json", ANSIBLE_FORKS="3")
     try:
         report = json.loads(run.stdout)
     except ValueError:
@@ -144,12 +125,6 @@ def playbook(work, name, *options):
         for task in play["tasks"]:
             results.setdefault(task["task"]["name"], {}).update(task["hosts"])
     return run.returncode, results, report["stats"]
-
-
-def check(condition, message, detail=""):
-    if not condition:
-        fail(message, detail)
-    print("PASS: " + message)
 
 
 def roll_out(work):
@@ -187,13 +162,8 @@ def staged_update(work):
 
 
 def factory_unconfirmed(work):
-    environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=os.path.join(ROOT, "ansible"),
-                       ANSIBLE_HOST_KEY_CHECKING="False",
-                       ANSIBLE_LOCAL_TEMP=os.path.join(work, "ansible-local"),
-                       ANSIBLE_REMOTE_TEMP=os.path.join(work, "ansible-remote"))
-    run = subprocess.run(["ansible", "sites", "-i", os.path.join(work, "inventory"), "-m",
-                          "lbxconfig.lbx.lbx_command", "-a", "command=factory all=true"],
-                         capture_output=True, text=True, env=environment, timeout=120)
+    run = ansible(work, "ansible", "sites", "-m", "lbxconfig.lbx.lbx_command", "-a",
+                  "command=factory all=true")
     check(run.returncode != 0 and run.stdout.count("set confirm: true to go ahead") == SITES and
           all(not calls(work, n, "lbx.factory") for n in range(1, SITES + 1)),
           "factory without confirm: refused at every site, nothing sent", run.stdout[-1500:])
@@ -212,8 +182,7 @@ def undo(work, backups):
 
 
 def main():
-    if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
-        fail("refused: ansible.py runs only inside scripts/netns-run")
+    sandboxed("ansible.py")
     for program in ("ansible-playbook", "/usr/sbin/sshd", "ssh-keygen"):
         if not shutil.which(program):
             fail("%s is missing: scripts/install-deps test" % program)
@@ -229,7 +198,7 @@ def main():
             subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f",
                             os.path.join(work, key)], check=True)
         for n in range(1, SITES + 1):
-            start_site(n, work, lbxsim, processes)
+            site(n, work, lbxsim, processes)
         inventory(work)
         backups = roll_out(work)
         staged_update(work)
@@ -240,12 +209,7 @@ def main():
             check(senders <= {"127.0.0.1", "10.91.%d.2" % n},
                   "site%d heard only its own site computer" % n, str(senders))
     finally:
-        for process in processes:
-            try:
-                os.killpg(process.pid, 15)
-            except ProcessLookupError:
-                pass
-            process.wait()
+        stop(processes)
         shutil.rmtree(work, ignore_errors=True)
     print("ansible: three sites in %.0f s" % (time.monotonic() - started))
 

@@ -19,7 +19,8 @@ import time
 import urllib.parse
 import urllib.request
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+from sites import ROOT, fail, sandboxed, start_site, stop, wait_for
+
 SITES = 3
 
 # A site: lo with its converters, the far end of the cable at 10.90.N.2, a
@@ -55,21 +56,6 @@ done
 '''
 
 
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def wait_for(what, condition, seconds=60):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.2)
-    fail("%s: not within %d s" % (what, seconds))
-
-
 def query(expression):
     url = "http://127.0.0.1:9090/api/v1/query?" + urllib.parse.urlencode({"query": expression})
     try:
@@ -77,24 +63,6 @@ def query(expression):
             return json.load(answer)["data"]["result"]
     except OSError:
         return None
-
-
-def start_site(n, work, lbxctl, lbxsim, processes):
-    here, there = "lbxm%da" % n, "lbxm%db" % n
-    subprocess.run(["ip", "link", "add", here, "type", "veth", "peer", "name", there], check=True)
-    subprocess.run(["ip", "addr", "add", "10.90.%d.1/24" % n, "dev", here], check=True)
-    subprocess.run(["ip", "link", "set", here, "up"], check=True)
-    folder = os.path.join(work, "site%d" % n)
-    os.mkdir(folder)
-    quirk = {2: "off", 3: "drift"}.get(n, "none")
-    site = subprocess.Popen(["unshare", "-n", "sh", "-c", SITE_SCRIPT, "site", there,
-                             "10.90.%d.2" % n, lbxctl, lbxsim, folder, quirk],
-                            start_new_session=True)
-    processes.append(site)
-    own = os.readlink("/proc/self/ns/net")
-    wait_for("site %d's namespace" % n,
-             lambda: os.readlink("/proc/%d/ns/net" % site.pid) != own, 10)
-    subprocess.run(["ip", "link", "set", there, "netns", str(site.pid)], check=True)
 
 
 def rules_without_waits(work):
@@ -135,8 +103,7 @@ def sites_firing(alert):
 
 
 def main():
-    if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
-        fail("refused: monitoring.py runs only inside scripts/netns-run")
+    sandboxed("monitoring.py")
     for program in ("prometheus", "prometheus-node-exporter", "jsonnet"):
         if not shutil.which(program):
             fail("%s is missing: scripts/install-deps test" % program)
@@ -146,7 +113,11 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         try:
             for n in range(1, SITES + 1):
-                start_site(n, work, lbxctl, lbxsim, processes)
+                folder = os.path.join(work, "site%d" % n)
+                os.mkdir(folder)
+                start_site("lbxm%d" % n, "10.90.%d.1" % n, "10.90.%d.2" % n, SITE_SCRIPT,
+                           [lbxctl, lbxsim, folder, {2: "off", 3: "drift"}.get(n, "none")],
+                           processes)
             start_prometheus(work, processes)
             wait_for("three sites scraped with metrics",
                      lambda: len(query("lbx_converters_expected") or []) == SITES)
@@ -167,12 +138,7 @@ def main():
                         fail("the panel %r returns no data: %s" % (panel["title"], expression))
             print("PASS: every query of the dashboard returns data")
         finally:
-            for process in processes:
-                try:
-                    os.killpg(process.pid, 15)
-                except (ProcessLookupError, PermissionError):
-                    process.terminate()
-                process.wait()
+            stop(processes)
     print("monitoring: three sites in %.0f s" % (time.monotonic() - started))
 
 

@@ -127,44 +127,6 @@ void answerInfo(FakeConverters &converters, const QStringList &uuids)
     };
 }
 
-// A copy of a row's value with one field set: rows then read as the story.
-template <typename Row, typename Value> Row with(Row row, Value Row::*field, Value value)
-{
-    row.*field = std::move(value);
-    return row;
-}
-
-// How a scripted converter answers a command, for the re-send table.
-struct Behaviour
-{
-    int acknowledgedTry = 0; // which try of the command it acknowledges; 0: none
-    int infoBaud = 9600; // what lbx.info reports; 0: silent to it
-    QList<int> infoLateMs; // how late its first, second, ... answer to lbx.info comes
-    Behaviour acknowledging(int n) const { return with(*this, &Behaviour::acknowledgedTry, n); }
-    Behaviour silentToInfo() const { return with(*this, &Behaviour::infoBaud, 0); }
-    Behaviour answeringInfoLate(const QList<int> &ms) const
-    {
-        return with(*this, &Behaviour::infoLateMs, ms);
-    }
-};
-
-// What lbxctl must make of it: exit status, commands and lbx.info requests
-// that reached the converter, and the outcome line.
-struct Expected
-{
-    int status = 0;
-    int commandsSent = 0;
-    int infoAsked = 0;
-    QString outcome;
-    Expected exit(int value) const { return with(*this, &Expected::status, value); }
-    Expected sends(int count) const { return with(*this, &Expected::commandsSent, count); }
-    Expected probes(int count) const { return with(*this, &Expected::infoAsked, count); }
-    Expected says(const char *text) const
-    {
-        return with(*this, &Expected::outcome, QString::fromUtf8(text));
-    }
-};
-
 // Writes a file into the folder, which goes with everything in it.
 QString fileIn(const QTemporaryDir &folder, const QByteArray &text = {})
 {
@@ -181,152 +143,8 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-} // namespace
-
-Q_DECLARE_METATYPE(Behaviour)
-Q_DECLARE_METATYPE(Expected)
-
-class LbxctlTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void discoverThreeConverters();
-    void convertersSharingAUuidStayApart();
-    void stateChangingCommandNeverSentBlindly_data();
-    void stateChangingCommandNeverSentBlindly();
-    void everyDecisionRestsOnTheAnswerToItsQuestion_data();
-    void everyDecisionRestsOnTheAnswerToItsQuestion();
-    void largeSiteWithASmallBuffer();
-    void sweepOfALargeSiteLosesNone();
-    void forgedTableRows_data();
-    void forgedTableRows();
-    void linesAppearAsOutcomesAreKnownUntilInterrupted();
-    void interruptedSearchSaysSo_data();
-    void interruptedSearchSaysSo();
-    void outputThatCannotBeWritten();
-    void waitConfirmsWhatConvertersReport_data();
-    void waitConfirmsWhatConvertersReport();
-    void commandThatNeverArrivedIsNotConfirmed_data();
-    void commandThatNeverArrivedIsNotConfirmed();
-    void convertersSharingAUuidMoveApart();
-    void settingTakenLateIsNotCalledNotApplied();
-    void progressGivesWayToResultsOnATerminal_data();
-    void progressGivesWayToResultsOnATerminal();
-    void siteVisitWithARoster();
-    void undoPutsBackWhatEachConverterReported();
-    void metricsAndSpreadsheetsTakeHostileUuids();
-    void speaksTheTechniciansLanguage_data();
-    void speaksTheTechniciansLanguage();
-    void badInputSendsNothing_data();
-    void badInputSendsNothing();
-    void helpShowsWhatACommandNeedsFirst_data();
-    void helpShowsWhatACommandNeedsFirst();
-
-private:
-    QTemporaryDir folder;
-};
-
-void LbxctlTest::discoverThreeConverters()
-{
-    SimulatorProcess simulator({QStringLiteral("--count"), QStringLiteral("3")});
-    QVERIFY(simulator.started());
-    const Run table = lbxctl({"discover"});
-    QCOMPARE(table.status, 0);
-    QCOMPARE(table.lines().size(), 4);
-    QCOMPARE(table.lines().at(2).split(QLatin1Char(' '), Qt::SkipEmptyParts),
-        QStringList({"LBXSIM000002", "127.0.0.3", "1.5", "2.0.2", "9600", "OvUdp485",
-            QString::fromUtf8("网络字节协议")}));
-    // Asked one by one, as converters behind a router are.
-    const Run json = lbxctl({"discover", "--json", "--host", "127.0.0.3", "--host", "127.0.0.4"});
-    QCOMPARE(json.lines().size(), 2);
-    QCOMPARE(json.objects().value(0).value(QStringLiteral("caption")),
-        QJsonValue(QString::fromUtf8("网络字节协议")));
-}
-
-void LbxctlTest::convertersSharingAUuidStayApart()
-{
-    // Six converters: two say SAME, two say nothing at all, one looks like an address.
-    SimulatorProcess simulator({"--count", "6", "--uuid", "1=10.20.30.40", "--uuid", "2=SAME",
-        "--uuid", "3=SAME", "--uuid", "4=", "--uuid", "5="});
-    QVERIFY(simulator.started());
-    QStringList listed = lbxctl({"discover", "--json"}).fields({"uuid", "ip", "sharedUuid"});
-    listed.sort();
-    QCOMPARE(listed,
-        QStringList({" 127.0.0.5 true", " 127.0.0.6 true", "10.20.30.40 127.0.0.2 ",
-            "LBXSIM000006 127.0.0.7 ", "SAME 127.0.0.3 true", "SAME 127.0.0.4 true"}));
-    const Run table = lbxctl({"discover"});
-    QCOMPARE(table.out.count(QStringLiteral("(uuid also at another address)")), 4);
-
-    QCOMPARE(lbxctl({"update", "SAME"}).status, 2);
-    QCOMPARE(lbxctl({"update", "uuid:"}).status, 2);
-    QVERIFY(!simulator.output().contains(QStringLiteral("looks for an update")));
-    QCOMPARE(lbxctl({"update", "ip:127.0.0.4", "uuid:10.20.30.40"}).status, 0);
-    QTRY_COMPARE(simulator.output().count(QStringLiteral("looks for an update")), 2);
-    QVERIFY(simulator.output().contains(QStringLiteral("10.20.30.40: looks for an update")));
-}
-
-void LbxctlTest::stateChangingCommandNeverSentBlindly_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<Behaviour>("converter");
-    QTest::addColumn<Expected>("expected");
-    // Where a lost request or answer could make a command taken twice, or a
-    // failure called success, the site checker judges; these are the retries.
-    const QStringList set{"set", "127.0.0.2", "--baud", "115200"};
-    QTest::newRow("request lost, converter up")
-        << set << Behaviour().acknowledging(2)
-        << Expected().exit(0).sends(2).probes(1).says("set: answered");
-    // The second answer to the record asked before the command comes while the
-    // probe waits for its own, which comes too late: no answer to the probe.
-    QTest::newRow("a late answer to another question is no probe's answer")
-        << (set + QStringList{"--timeout", "1"})
-        << Behaviour().answeringInfoLate({1500, 2000, 1500})
-        << Expected().exit(1).sends(1).probes(1).says("nor to lbx.info");
-    QTest::newRow("update, never answered though up")
-        << QStringList{"update", "127.0.0.2"} << Behaviour()
-        << Expected().exit(1).sends(3).probes(2).says("update: no answer after 3 tries");
-    QTest::newRow("upload-log changes nothing: asked again")
-        << QStringList{"upload-log", "127.0.0.2"} << Behaviour().silentToInfo()
-        << Expected().exit(1).sends(3).probes(0).says("upload-log: no answer after 3 tries");
-}
-
-void LbxctlTest::stateChangingCommandNeverSentBlindly()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(Behaviour, converter);
-    QFETCH(Expected, expected);
-    FakeConverters converters(1);
-    int commands = 0;
-    int infos = 0;
-    int infosAnswered = 0;
-    converters.delay = [&](int, const QByteArray &request) {
-        return call(request) == QLatin1String("lbx.info")
-            ? converter.infoLateMs.value(infosAnswered++)
-            : 0;
-    };
-    converters.answer = [&](int, const QByteArray &request) {
-        const QString name = call(request);
-        if (name == QLatin1String("lbx.info")) {
-            infos += commands > 0 ? 1 : 0; // probes, not the record asked before
-            return converter.infoBaud ? info(converter.infoBaud) : QByteArray();
-        }
-        ++commands;
-        if (converter.acknowledgedTry == 0 || commands < converter.acknowledgedTry)
-            return QByteArray();
-        return R"({"ack":")" + name.toLatin1() + R"(","result":"ok"})";
-    };
-    const Run run = lbxctl(arguments + QStringList{"--retries", "2"}, "0.3");
-    QCOMPARE(run.status, expected.status);
-    QCOMPARE(commands, expected.commandsSent);
-    QCOMPARE(infos, expected.infoAsked);
-    QVERIFY2(run.out.contains(expected.outcome), qPrintable(run.out));
-}
-
-namespace {
-
 // What each simulator's journal says its converters did, as "did=count" by
-// simulator ("0:applied=1"), for the calls that change something.
+// simulator ("0:applied=1"), for the calls that change something; sorted.
 QStringList changesIn(const QStringList &journals)
 {
     QStringList counts;
@@ -341,91 +159,161 @@ QStringList changesIn(const QStringList &journals)
         for (auto it = did.cbegin(); it != did.cend(); ++it)
             counts.append(QStringLiteral("%1:%2=%3").arg(n).arg(it.key()).arg(it.value()));
     }
+    counts.sort();
     return counts;
+}
+
+// Each JSON line as "ip outcome uuid", the uuid followed by "/" and every uuid
+// heard where the address answered as several, and "shared" where another
+// address has it too; a converter back elsewhere adds "back at ADDRESS". Sorted.
+QStringList storyOf(const Run &run)
+{
+    QStringList story;
+    for (const QJsonObject &line : run.objects()) {
+        QStringList uuids;
+        for (const QJsonValue &uuid : line.value("uuids").toArray())
+            uuids.append(uuid.toVariant().toString());
+        QStringList words{line.value("ip").toString()};
+        if (line.contains("outcome"))
+            words.append(line.value("outcome").toString());
+        words.append(line.value("uuid").toVariant().toString()
+            + (uuids.isEmpty() ? QString() : QLatin1Char('/') + uuids.join(',')));
+        if (line.value("sharedUuid").toBool())
+            words.append(QStringLiteral("shared"));
+        story.append(words.join(' '));
+        const QString back = line.value("after").toObject().value("ip").toString();
+        if (!back.isEmpty() && back != line.value("ip").toString())
+            story.append(QStringLiteral("back at ") + back);
+    }
+    story.sort();
+    return story;
 }
 
 } // namespace
 
-// A site where answers come late, from other addresses, or as two uuids at
-// once: what lbxctl sends, to whom, and what it claims rest on the converter's
-// answer to the question asked, from the address asked.
-void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion_data()
+class LbxctlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void siteStories_data();
+    void siteStories();
+    void largeSiteWithASmallBuffer();
+    void sweepKeepsItsPaceAndLosesNone();
+    void forgedTableRows_data();
+    void forgedTableRows();
+    void linesAppearAsOutcomesAreKnownUntilInterrupted();
+    void interruptedSearchSaysSo_data();
+    void interruptedSearchSaysSo();
+    void outputThatCannotBeWritten();
+    void commandThatNeverArrivedIsNotConfirmed_data();
+    void commandThatNeverArrivedIsNotConfirmed();
+    void settingTakenLateIsNotCalledNotApplied();
+    void progressGivesWayToResultsOnATerminal_data();
+    void progressGivesWayToResultsOnATerminal();
+    void siteVisitWithARoster();
+    void undoPutsBackWhatEachConverterReported();
+    void metricsAndSpreadsheetsTakeHostileUuids();
+    void speaksTheTechniciansLanguage_data();
+    void speaksTheTechniciansLanguage();
+    void badInputSendsNothing_data();
+    void badInputSendsNothing();
+    void helpShowsWhatACommandNeedsFirst();
+
+private:
+    QTemporaryDir folder;
+};
+
+// Sites of simulated converters, some as real LANs have them (uuids shared,
+// empty or like an address, two uuids at one address, answers from another
+// address, converters that come back elsewhere), a command, and what it
+// claims of each converter held against what the converters' journals say
+// they did. What the site checker draws at random is not repeated here.
+void LbxctlTest::siteStories_data()
 {
     QTest::addColumn<QStringList>("simulators"); // each one's options, blank-separated
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QStringList>("outcomes"); // "ip outcome uuid/uuids", sorted
-    QTest::addColumn<QStringList>("changes"); // changesIn(), sorted
+    QTest::addColumn<QStringList>("story"); // storyOf()
+    QTest::addColumn<QStringList>("changes"); // changesIn()
+    QTest::addColumn<QString>("says"); // in the output
+    const QString odd = "--count 6 --uuid 1=10.20.30.40 --uuid 2=SAME --uuid 3=SAME --uuid 4= "
+                        "--uuid 5=";
+    QTest::newRow("nobody answers: no success") << QStringList{} << QStringList{"discover"} << 1
+                                                << QStringList{} << QStringList{} << "";
+    QTest::newRow("asked one by one, as behind a router")
+        << QStringList{"--count 3"}
+        << QStringList{"discover", "--host", "127.0.0.3", "--host", "127.0.0.4"} << 0
+        << QStringList{"127.0.0.3 LBXSIM000002", "127.0.0.4 LBXSIM000003"} << QStringList{}
+        << "网络字节协议";
+    QTest::newRow("converters sharing a uuid, or none, stay apart")
+        << QStringList{odd} << QStringList{"discover"} << 0
+        << QStringList{"127.0.0.2 10.20.30.40", "127.0.0.3 SAME shared", "127.0.0.4 SAME shared",
+               "127.0.0.5  shared", "127.0.0.6  shared", "127.0.0.7 LBXSIM000006"}
+        << QStringList{} << "";
+    QTest::newRow("a uuid two converters share is refused")
+        << QStringList{odd} << QStringList{"update", "SAME"} << 2 << QStringList{}
+        << QStringList{} << "";
+    QTest::newRow("an address, and a uuid that looks like one")
+        << QStringList{odd} << QStringList{"update", "ip:127.0.0.4", "uuid:10.20.30.40"} << 0
+        << QStringList{"127.0.0.2 done 10.20.30.40", "127.0.0.4 done SAME"}
+        << QStringList{"0:answered=2"} << "";
     QTest::newRow("--all after a sweep: an answer from outside it is no target")
         << QStringList{"--count 2 --answers-from 2=127.0.0.99", "--count 1 --base 127.0.0.99"}
         << QStringList{"factory", "--all", "--sweep", "127.0.0.0/29", "--yes"} << 1
         << QStringList{"127.0.0.2 done LBXSIM000001", "127.0.0.99 unasked LBXSIM000002"}
-        << QStringList{"0:reset=1"};
-    QTest::newRow("a twin named by its uuid is ambiguous")
-        << QStringList{"--count 2 --twin 1=TWIN"} << QStringList{"set", "TWIN", "--baud", "19200"}
-        << 1 << QStringList{"127.0.0.2 ambiguous TWIN/LBXSIM000001,TWIN"} << QStringList{};
-    QTest::newRow("a twin named by its address is set, both uuids named")
-        << QStringList{"--count 2 --twin 1=TWIN"}
-        << QStringList{"set", "127.0.0.2", "--baud", "19200"} << 0
-        << QStringList{"127.0.0.2 done /LBXSIM000001,TWIN"} << QStringList{"0:applied=1"};
-    QTest::newRow("uuids that are numbers, named by their text")
-        << QStringList{"--count 2 --uuid 1=111 --uuid-number 1 --uuid 2=222 --uuid-number 2"}
-        << QStringList{"upload-log", "uuid:222"} << 0 << QStringList{"127.0.0.3 done 222"}
-        << QStringList{"0:answered=1"};
-    QTest::newRow("a staged update stops at the wave in which a converter refuses it")
-        << QStringList{"--count 4 --update-to 1.6 --restart 300 --rejects-update 2"}
-        << QStringList{"update", "--all", "--canary", "1", "--wave-size", "2", "--wait-timeout",
-               "8"}
-        << 1
-        << QStringList{"127.0.0.2 confirmed LBXSIM000001", "127.0.0.3 failed LBXSIM000002",
-               "127.0.0.4 confirmed LBXSIM000003", "127.0.0.5 held LBXSIM000004"}
-        << QStringList{"0:rejected=1", "0:update-started=2"};
-    QTest::newRow("a dry run sends nothing")
-        << QStringList{"--count 2"} << QStringList{"factory", "--all", "--yes", "--dry-run"} << 0
-        << QStringList{"127.0.0.2 dry-run LBXSIM000001", "127.0.0.3 dry-run LBXSIM000002"}
-        << QStringList{};
+        << QStringList{"0:reset=1"} << "";
     QTest::newRow("a reset converter, back inside the range swept")
         << QStringList{"--count 2 --restart 500 --factory-address 127.0.0.9"}
         << QStringList{"factory", "--all", "--sweep", "127.0.0.0/28", "--yes", "--wait",
                "--wait-timeout", "15"}
-        << 0 << QStringList{"127.0.0.2 confirmed LBXSIM000001", "127.0.0.3 confirmed LBXSIM000002"}
-        << QStringList{"0:reset=2"};
+        << 0
+        << QStringList{"127.0.0.2 confirmed LBXSIM000001", "127.0.0.3 confirmed LBXSIM000002",
+               "back at 127.0.0.10", "back at 127.0.0.9"}
+        << QStringList{"0:reset=2"} << "";
+    // Converters restart for 3 s: the first poll finds them silent, the next back.
+    QTest::newRow("two that share a uuid are reset, and each is followed as itself")
+        << QStringList{"--count 2 --uuid 1=SAME --uuid 2=SAME --restart 3000 "
+                       "--factory-address 127.0.0.50"}
+        << QStringList{"factory", "127.0.0.2", "127.0.0.3", "--yes", "--wait", "--timeout", "0.3"}
+        << 0
+        << QStringList{"127.0.0.2 confirmed SAME", "127.0.0.3 confirmed SAME",
+               "back at 127.0.0.50", "back at 127.0.0.51"}
+        << QStringList{"0:reset=2"} << "";
+    QTest::newRow("set, acknowledged but not applied")
+        << QStringList{"--count 3 --restart 3000 --keeps-settings 2"}
+        << QStringList{"set", "127.0.0.3", "--baud", "115200", "--wait", "--timeout", "0.3"} << 1
+        << QStringList{"127.0.0.3 not-applied LBXSIM000002"} << QStringList{"0:kept=1"}
+        << "came back with 9600 OvUdp485: not applied";
+    QTest::newRow("set, never back")
+        << QStringList{"--silent-chance 1"}
+        << QStringList{"set", "127.0.0.3", "--baud", "115200", "--wait", "--wait-timeout", "2",
+               "--timeout", "0.3"}
+        << 1 << QStringList{"127.0.0.3 timed-out "} << QStringList{"0:applied=1"}
+        << "did not come back within 2 s";
 }
 
-void LbxctlTest::everyDecisionRestsOnTheAnswerToItsQuestion()
+void LbxctlTest::siteStories()
 {
     QFETCH(QStringList, simulators);
     QFETCH(QStringList, arguments);
     std::vector<std::unique_ptr<SimulatorProcess>> running;
     QStringList journals;
     for (const QString &options : qAsConst(simulators)) {
-        journals.append(folder.filePath(QStringLiteral("decisions%1").arg(journals.size())));
+        journals.append(folder.filePath(QStringLiteral("story%1").arg(journals.size())));
         QFile::remove(journals.constLast());
         running.push_back(std::make_unique<SimulatorProcess>(
             options.split(' ') + QStringList{"--journal", journals.constLast()}));
         QVERIFY(running.back()->started());
     }
     const Run run = lbxctl(arguments + QStringList{"--json"});
-    QStringList outcomes;
-    for (const QJsonObject &line : run.objects()) {
-        QStringList uuids;
-        for (const QJsonValue &uuid : line.value("uuids").toArray())
-            uuids.append(uuid.toVariant().toString());
-        outcomes.append(QStringList{line.value("ip").toString(), line.value("outcome").toString(),
-            line.value("uuid").toVariant().toString()
-                + (uuids.isEmpty() ? QString() : QLatin1Char('/') + uuids.join(','))}
-                            .join(' '));
-    }
-    outcomes.sort();
-    QTEST(outcomes, "outcomes");
+    QTEST(storyOf(run), "story");
     QTEST(run.status, "status");
+    QFETCH(QString, says);
+    QVERIFY2(run.out.contains(says), qPrintable(run.out));
+    // The last datagrams may still be on their way; every command went out once.
     QFETCH(QStringList, changes);
-    const auto changed = [&] {
-        QStringList found = changesIn(journals);
-        found.sort();
-        return found;
-    };
-    QTRY_COMPARE(changed(), changes); // the last datagrams may still be on their way
+    QTRY_COMPARE(changesIn(journals), changes);
 }
 
 // A receive buffer too small for a whole site's answers: a search that lost
@@ -461,36 +349,37 @@ void LbxctlTest::largeSiteWithASmallBuffer()
     QTRY_COMPARE(simulator.output().count(QStringLiteral("; restarts")), run.lines().size());
 }
 
-void LbxctlTest::sweepOfALargeSiteLosesNone()
+// A sweep of 300 converters in a /22 into a small buffer: paced at its rate
+// (however fast this machine), it asks each address once and loses none;
+// the buffer it is given, and so how many questions it leaves open, is what
+// the system granted.
+void LbxctlTest::sweepKeepsItsPaceAndLosesNone()
 {
-    // 300 converters in a /22, asked one address at a time into a small buffer.
     const QString journal = folder.filePath(QStringLiteral("sweep.journal"));
     SimulatorProcess simulator({"--count", "300", "--base", "127.0.4.1", "--journal", journal});
     QVERIFY(simulator.started());
+    QElapsedTimer clock;
+    clock.start();
     const Run sweep = lbxctl({"discover", "--sweep", "127.0.4.0/22", "--receive-buffer", "32",
                                  "--rate", "1000", "--json"},
         "1");
+    QVERIFY2(clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed()))); // 1022 at 1000/s
     QCOMPARE(sweep.err, QString());
     QCOMPARE(sweep.status, 0);
-    QCOMPARE(sweep.lines().size(), 300);
     QSet<QString> listed;
     for (const QJsonObject &line : sweep.objects())
         listed.insert(line.value(QStringLiteral("ip")).toString());
     QCOMPARE(listed.size(), 300);
-    QVERIFY(listed.contains("127.0.4.1") && listed.contains("127.0.5.0")
-        && listed.contains("127.0.5.44"));
-    // Nothing dropped, so no converter was asked twice, and only lbx.info went out.
-    QFile file(journal);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> heard = file.readAll().split('\n');
-    QCOMPARE(heard.size(), 300 + 1);
-    QSet<int> asked;
-    for (const QByteArray &line : heard.mid(0, 300)) {
-        const QJsonObject request = QJsonDocument::fromJson(line).object();
-        QCOMPARE(request.value("call"), QJsonValue("lbx.info"));
-        asked.insert(request.value("converter").toInt());
-    }
-    QCOMPARE(asked.size(), 300);
+    QVERIFY(listed.contains("127.0.4.1") && listed.contains("127.0.5.44"));
+    const QList<QByteArray> heard = contents(journal).split('\n');
+    QCOMPARE(heard.size(), 300 + 1); // each asked once, and only lbx.info
+    for (const QByteArray &line : heard.mid(0, 300))
+        QCOMPARE(QJsonDocument::fromJson(line).object().value("call"), QJsonValue("lbx.info"));
+    // Linux grants twice what is asked, as the socket's bookkeeping takes half.
+    const Run doctor = lbxctl({"doctor", "--receive-buffer", "64"});
+    QVERIFY2(doctor.out.contains("Receive buffer: 64 KiB asked, 128 KiB granted; a sweep leaves "
+                                 "up to 128 questions unanswered at once"),
+        qPrintable(doctor.out));
 }
 
 void LbxctlTest::forgedTableRows_data()
@@ -560,8 +449,6 @@ void LbxctlTest::interruptedSearchSaysSo_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("note");
     const QString nothingSent = QStringLiteral("interrupted during the search; nothing was sent");
-    QTest::newRow("check") << QStringList{"check", "--expect", "1"} << nothingSent;
-    QTest::newRow("doctor") << QStringList{"doctor"} << nothingSent;
     QTest::newRow("set by uuid") << QStringList{"set", "LBX1", "--baud", "9600"} << nothingSent;
     QTest::newRow("discover keeps what it found")
         << QStringList{"discover"} << "interrupted: the list holds the converters found so far";
@@ -599,48 +486,6 @@ void LbxctlTest::outputThatCannotBeWritten()
     QCOMPARE(metrics.status, 74);
 }
 
-void LbxctlTest::waitConfirmsWhatConvertersReport_data()
-{
-    QTest::addColumn<QStringList>("simulator");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<QString>("text");
-    // Converters restart for 3 s: the first poll finds them silent, the next back.
-    const QStringList restarting{"--restart", "3000"};
-    QTest::newRow("set, acknowledged but not applied")
-        << (restarting + QStringList{"--keeps-settings", "2"})
-        << QStringList{"set", "127.0.0.3", "--baud", "115200"} << 1 << "not-applied"
-        << "came back with 9600 OvUdp485: not applied";
-    QTest::newRow("set, never back")
-        << QStringList{"--silent-chance", "1"}
-        << QStringList{"set", "127.0.0.3", "--baud", "115200", "--wait-timeout", "2"} << 1
-        << "timed-out"
-        << "did not come back within 2 s";
-    QTest::newRow("factory reset, back elsewhere")
-        << (restarting + QStringList{"--factory-address", "127.0.0.50"})
-        << QStringList{"factory", "127.0.0.3", "--yes"} << 0 << "confirmed"
-        << "at 127.0.0.50 with 9600 OvUdp485";
-}
-
-void LbxctlTest::waitConfirmsWhatConvertersReport()
-{
-    QFETCH(QStringList, simulator);
-    QFETCH(QStringList, arguments);
-    SimulatorProcess converters(simulator);
-    QVERIFY(converters.started());
-    const Run run = lbxctl(arguments + QStringList{"--wait", "--json"}, "0.3");
-    QTEST(run.status, "status");
-    QCOMPARE(run.objects().size(), 1);
-    const QJsonObject line = run.objects().constFirst();
-    QCOMPARE(line.value("ip").toString(), QStringLiteral("127.0.0.3"));
-    QTEST(line.value("outcome").toString(), "outcome");
-    QFETCH(QString, text);
-    QVERIFY2(line.value("text").toString().contains(text), qPrintable(run.out));
-    // Only one command went out, whatever the wait saw.
-    QVERIFY(converters.output().count(QStringLiteral("restarts")) <= 1);
-}
-
 void LbxctlTest::commandThatNeverArrivedIsNotConfirmed_data()
 {
     QTest::addColumn<QString>("command");
@@ -669,26 +514,6 @@ void LbxctlTest::commandThatNeverArrivedIsNotConfirmed()
     QCOMPARE(run.status, 1);
     QCOMPARE(run.fields({"outcome"}), QStringList({"not-applied"}));
     QVERIFY2(run.out.contains(QStringLiteral("no acknowledgement")), qPrintable(run.out));
-}
-
-// Two converters that share a uuid are reset, and both come back elsewhere:
-// each is followed as itself.
-void LbxctlTest::convertersSharingAUuidMoveApart()
-{
-    SimulatorProcess converters({"--count", "2", "--uuid", "1=SAME", "--uuid", "2=SAME",
-        "--restart", "3000", "--factory-address", "127.0.0.50"});
-    QVERIFY(converters.started());
-    const Run run
-        = lbxctl({"factory", "127.0.0.2", "127.0.0.3", "--yes", "--wait", "--json"}, "0.3");
-    QCOMPARE(run.status, 0);
-    QStringList outcomes = run.fields({"ip", "outcome"}); // in the order they were known
-    outcomes.sort();
-    QCOMPARE(outcomes, QStringList({"127.0.0.2 confirmed", "127.0.0.3 confirmed"}));
-    QStringList backAt;
-    for (const QJsonObject &line : run.objects())
-        backAt.append(line.value("after").toObject().value("ip").toString());
-    backAt.sort();
-    QCOMPARE(backAt, QStringList({"127.0.0.50", "127.0.0.51"}));
 }
 
 // A converter that goes on reporting its old settings for a while after it
@@ -912,7 +737,7 @@ void LbxctlTest::speaksTheTechniciansLanguage()
     QFETCH(QString, heads);
     QFETCH(QString, outcome);
     QFETCH(QString, refusal);
-    SimulatorProcess simulator({"--count", "1"});
+    SimulatorProcess simulator({"--count", "2", "--uuid", "2=LBXSIM000001"});
     QVERIFY(simulator.started());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
@@ -938,6 +763,8 @@ void LbxctlTest::speaksTheTechniciansLanguage()
     QCOMPARE(table.lines().value(0).section(QLatin1String("127.0.0.2"), 1).trimmed(), outcome);
     QCOMPARE(run({"set", "127.0.0.2"}).err, refusal);
     // What machines read is the same in every language, and in UTF-8.
+    QCOMPARE(run({"check", "--expect", "2", "--json"}).fields({"detail"}).value(0),
+        QStringLiteral("uuid also at 127.0.0.3"));
     const Run json = run({"set", "127.0.0.2", "--baud", "19200", "--json", "--wait"});
     QCOMPARE(json.status, 0);
     QCOMPARE(QString::fromUtf8(json.bytes), json.out);
@@ -957,24 +784,14 @@ void LbxctlTest::badInputSendsNothing_data()
         << QStringList{"factory", "127.0.0.2"} << "add --yes to go ahead";
     QTest::newRow("leading zero, octal elsewhere")
         << QStringList{"factory", "127.0.0.010", "--yes"} << "without leading zeros";
-    QTest::newRow("limited broadcast")
-        << QStringList{"factory", "255.255.255.255", "--yes"} << "is not one converter's address";
     QTest::newRow("directed broadcast")
         << QStringList{"set", "10.77.0.255", "--baud", "9600"} << "is not one converter's address";
-    QTest::newRow("multicast") << QStringList{"update", "224.0.0.1"}
-                               << "is not one converter's address";
     QTest::newRow("discover with a target")
         << QStringList{"discover", "127.0.0.3"} << "discover takes no targets";
-    QTest::newRow("--host with --interface") << QStringList{"discover", "--host", "127.0.0.2",
-        "--interface", "lbx0"} << "--host and --interface do not go together";
-    QTest::newRow("timeout 0") << QStringList{"update", "127.0.0.2", "--timeout", "0"}
-                               << "--timeout takes seconds from 0.01 to 3600";
     QTest::newRow("unknown uuid") << QStringList{"update", "LBXSIM000001", "NOSUCH"}
                                   << "no converter with the uuid \"NOSUCH\"";
     QTest::newRow("an empty target, as an unset variable gives")
         << QStringList{"factory", "", "--yes"} << "names no converter";
-    QTest::newRow("uuid: alone") << QStringList{"factory", "uuid:", "--yes"}
-                                 << "names no converter";
     QTest::newRow("a roster that lists no converter")
         << QStringList{"check", fileIn(folder, R"({"converters":[]})")} << "lists no converter";
     QTest::newRow("a roster that lists a converter twice") << QStringList{"check",
@@ -1011,37 +828,25 @@ void LbxctlTest::badInputSendsNothing()
         QCOMPARE(call(request.bytes), QStringLiteral("lbx.info"));
 }
 
-void LbxctlTest::helpShowsWhatACommandNeedsFirst_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("usage");
-    QTest::addColumn<QString>("first"); // what "Options:" lists first
-    QTest::newRow("set") << "set"
-                         << "Usage: lbxctl set TARGET... --baud N [--plugin NAME] [OPTION...]"
-                         << "  --baud N ";
-    QTest::newRow("factory") << "factory"
-                             << "Usage: lbxctl factory TARGET... --yes [OPTION...]"
-                             << "  --yes ";
-    QTest::newRow("apply") << "apply"
-                           << "Usage: lbxctl apply PLAN [--dry-run] [--backup ROSTER.json] "
-                              "[OPTION...]"
-                           << "  PLAN ";
-}
-
-// As git's and ip's: the usage line says what is required, the command's own
-// options come first, "help COMMAND" works, and every line fits 80 columns.
+// As git's and ip's: "help COMMAND" is "COMMAND --help", a command's own
+// options come first, and every line fits 80 columns.
 void LbxctlTest::helpShowsWhatACommandNeedsFirst()
 {
-    QFETCH(QString, command);
-    const Run help = Lbxctl({"help", command}).finish();
-    QCOMPARE(help.status, 0);
-    QCOMPARE(Lbxctl({command, "--help"}).finish().out, help.out);
-    const QStringList lines = help.out.split(QLatin1Char('\n'));
-    QTEST(lines.value(0), "usage");
-    QFETCH(QString, first);
-    QVERIFY2(lines.value(lines.indexOf(QStringLiteral("Options:")) + 1).startsWith(first),
-        qPrintable(help.out));
-    for (const QString &line : lines + Lbxctl({"--help"}).finish().lines())
+    QStringList lines = Lbxctl({"--help"}).finish().lines();
+    const QStringList commands = lines.filter(QRegularExpression("^  [a-z]"));
+    QCOMPARE(commands.size(), 8);
+    for (const QString &line : commands) {
+        const QString command = line.section(' ', 2, 2);
+        const Run help = Lbxctl({"help", command}).finish();
+        QCOMPARE(help.status, 0);
+        QCOMPARE(Lbxctl({command, "--help"}).finish().out, help.out);
+        lines += help.lines();
+    }
+    QCOMPARE(lines.value(lines.indexOf(QStringLiteral("Usage: lbxctl set TARGET... --baud N "
+                                                       "[--plugin NAME] [OPTION...]"))
+                 + 3),
+        QStringLiteral("  --baud N                Baud rate: 4800, 9600, 19200, 38400 or 115200."));
+    for (const QString &line : qAsConst(lines))
         QVERIFY2(line.size() <= 80, qPrintable(line));
 }
 

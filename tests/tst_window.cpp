@@ -29,6 +29,7 @@ class WindowTest : public QObject
 private slots:
     void init();
     void cleanup();
+    void formReadsAsItsCaptionsSay();
     void chineseCaptionsOnWindows_data();
     void chineseCaptionsOnWindows();
     void searchAtStartAndOnEachClick();
@@ -96,6 +97,26 @@ void WindowTest::listTwoAndPickTheSecond()
     QTRY_COMPARE(box("uuidBox")->count(), 2);
     pickEntry(box("uuidBox"), 1);
     debug->lines.clear();
+}
+
+// The form's captions, as the technician reads them; the tests find widgets
+// by name, and this is where their words are held.
+void WindowTest::formReadsAsItsCaptionsSay()
+{
+    const char *const captions[][2] = {{"lbxform", "LBXConfig"}, {"searchBtn", "搜索"},
+        {"configBtn", "应用"}, {"uploadLogBtn", "上传日志"}, {"updateBtn", "升级"},
+        {"factoryBtn", "恢复出厂"}, {"configGroup", "配置"}, {"systemGroup", "维护"},
+        {"label_2", "UUID:"}, {"label_7", " 本机IP:"}, {"label", "波特率:"}, {"label_4", "版本:"},
+        {"label_5", "UUID:"}, {"label_3", "模式:"}, {"label_6", "IP:"}};
+    for (const auto &[name, caption] : captions) {
+        const QWidget *shown = QLatin1String(name) == QLatin1String("lbxform")
+            ? form.get()
+            : widget<QWidget>(form.get(), name);
+        const char *property = shown->isWindow() ? "windowTitle"
+            : qobject_cast<const QGroupBox *>(shown) ? "title"
+                                                     : "text";
+        QCOMPARE(shown->property(property).toString(), QString::fromUtf8(caption));
+    }
 }
 
 void WindowTest::searchAtStartAndOnEachClick()
@@ -186,50 +207,54 @@ void WindowTest::threeConvertersAnswer()
 void WindowTest::commandGoesToTheSelectedConverterOnly_data()
 {
     QTest::addColumn<QString>("buttonName");
-    QTest::addColumn<int>("entry"); // of the baud and the protocol box, and what they show
-    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("baudEntry");
+    QTest::addColumn<int>("pluginEntry");
+    QTest::addColumn<QString>("shown"); // what the two boxes show
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("function"); // of the first debug line, and its line
     QTest::addColumn<int>("line");
+    // Each baud entry with another protocol entry, so that neither box stands in for the other.
     const QString set = QStringLiteral("configBtn");
-    QTest::newRow("apply 4800, network bytes")
-        << set << 0 << QString::fromUtf8("4800 网络字节协议")
-        << QByteArray(R"({"arg":{"baud":4800,"pluginName":"OvUdp485"},"call":"lbx.set"})")
+    QTest::newRow("apply 4800, VEXO")
+        << set << 0 << 3 << QString::fromUtf8("4800 VEXO协议")
+        << QByteArray(R"({"arg":{"baud":4800,"pluginName":"Net485"},"call":"lbx.set"})")
         << "config" << 120;
-    QTest::newRow("apply 9600, 485 bytes")
-        << set << 1 << QString::fromUtf8("9600 485字节协议")
-        << QByteArray(R"({"arg":{"baud":9600,"pluginName":"OvCom485"},"call":"lbx.set"})")
-        << "config" << 120;
-    QTest::newRow("apply 19200, JSON")
-        << set << 2 << QString::fromUtf8("19200 JSON协议")
-        << QByteArray(R"({"arg":{"baud":19200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
-        << "config" << 120;
-    QTest::newRow("apply 38400, VEXO")
-        << set << 3 << QString::fromUtf8("38400 VEXO协议")
-        << QByteArray(R"({"arg":{"baud":38400,"pluginName":"Net485"},"call":"lbx.set"})")
-        << "config" << 120;
-    QTest::newRow("apply 115200, other")
-        << set << 4 << QString::fromUtf8("115200 其他")
-        << QByteArray(R"({"arg":{"baud":115200,"pluginName":""},"call":"lbx.set"})") << "config"
+    QTest::newRow("apply 9600, other")
+        << set << 1 << 4 << QString::fromUtf8("9600 其他")
+        << QByteArray(R"({"arg":{"baud":9600,"pluginName":""},"call":"lbx.set"})") << "config"
         << 120;
+    QTest::newRow("apply 19200, network bytes")
+        << set << 2 << 0 << QString::fromUtf8("19200 网络字节协议")
+        << QByteArray(R"({"arg":{"baud":19200,"pluginName":"OvUdp485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 38400, 485 bytes")
+        << set << 3 << 1 << QString::fromUtf8("38400 485字节协议")
+        << QByteArray(R"({"arg":{"baud":38400,"pluginName":"OvCom485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 115200, JSON")
+        << set << 4 << 2 << QString::fromUtf8("115200 JSON协议")
+        << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
+        << "config" << 120;
     const QString first = QString::fromUtf8("4800 网络字节协议");
-    QTest::newRow("upload log") << "uploadLogBtn" << 0 << first
+    QTest::newRow("upload log") << "uploadLogBtn" << 0 << 0 << first
                                 << QByteArray(R"({"call":"lbx.uploadLog"})") << "uploadLog" << 80;
-    QTest::newRow("update") << "updateBtn" << 0 << first << QByteArray(R"({"call":"lbx.update"})")
-                            << "updateApp" << 73;
-    QTest::newRow("factory reset, Yes")
-        << "factoryBtn" << 0 << first << QByteArray(R"({"call":"lbx.factory"})") << "factory" << 87;
+    QTest::newRow("update") << "updateBtn" << 0 << 0 << first
+                            << QByteArray(R"({"call":"lbx.update"})") << "updateApp" << 73;
+    QTest::newRow("factory reset, Yes") << "factoryBtn" << 0 << 0 << first
+                                        << QByteArray(R"({"call":"lbx.factory"})") << "factory"
+                                        << 87;
 }
 
 void WindowTest::commandGoesToTheSelectedConverterOnly()
 {
     QFETCH(QString, buttonName);
-    QFETCH(int, entry);
+    QFETCH(int, baudEntry);
+    QFETCH(int, pluginEntry);
     QFETCH(QByteArray, datagram);
     QFETCH(QString, function);
     listTwoAndPickTheSecond();
-    box("baudBox")->setCurrentIndex(entry);
-    box("pluginBox")->setCurrentIndex(entry);
+    box("baudBox")->setCurrentIndex(baudEntry);
+    box("pluginBox")->setCurrentIndex(pluginEntry);
     QTEST(box("baudBox")->currentText() + ' ' + box("pluginBox")->currentText(), "shown");
     BoxCatcher boxes(BoxCatcher::press(QMessageBox::Yes));
     QTest::mouseClick(button(qPrintable(buttonName)), Qt::LeftButton);

@@ -155,6 +155,7 @@ std::unique_ptr<Channel> Client::openChannel(Channel::Handler handler, bool sear
             QAbstractSocket::ReceiveBufferSizeSocketOption, options.receiveBufferBytes);
         channel->countsDrops = true;
         searchPort = channel->port();
+        searchBuffer = channel->grantedBufferBytes();
     }
     return channel;
 }

@@ -168,6 +168,11 @@ public:
     QStringList searchedText() const;
     // The port the last search left from (0 before any).
     quint16 lastSearchPort() const { return searchPort; }
+    // The receive buffer the system granted the last search (0 before any),
+    // and how many questions a sweep leaves unanswered at once for it: as
+    // many as answers fit, at about a KiB each.
+    int searchBufferBytes() const { return searchBuffer; }
+    int sweepWindow() const { return qBound(8, searchBuffer / 1024, 4096); }
     // Datagrams sent so far.
     qint64 sentCount() const { return sent; }
 
@@ -206,6 +211,7 @@ private:
     qint64 systemDropsAtOpen = -1;
     bool repeatedForUnknownDrops = false;
     quint16 searchPort = 0;
+    int searchBuffer = 0;
     qint64 sent = 0;
     std::function<void(const QNetworkDatagram &)> tap;
 };

@@ -152,10 +152,12 @@ QString CommandLine::helpText() const
         {QStringLiteral("-v, --version"), Text::tr("Shows the version.")}};
     const QString usage
         = QStringList{Text::tr("Usage: lbxctl"), command, synopsis}.join(' ').simplified();
+    const QString ownText = own.isEmpty()
+        ? QString()
+        : QLatin1Char('\n') + Text::tr("Options:") + QLatin1Char('\n') + listed(own);
     return wrapped(usage + QStringLiteral(" [OPTION...]"), 7) + QLatin1Char('\n')
-        + wrapped(summary, 0) + QStringLiteral("\n\n") + Text::tr("Options:") + QLatin1Char('\n')
-        + listed(own) + Text::tr("\nOptions shared with other commands:\n")
-        + listed(shared + always);
+        + wrapped(summary, 0) + QLatin1Char('\n') + ownText
+        + Text::tr("\nOptions shared with other commands:\n") + listed(shared + always);
 }
 
 void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesText)

@@ -189,6 +189,11 @@ void printAnswers(const QList<Adapter> &list, const Client &client, bool byHost,
         Output::line(
             Text::tr("  through no adapter this computer lists: %1").arg(strays.unmatched));
     Output::line(Text::tr("  converters: %1").arg(found));
+    Output::line(Text::tr("Receive buffer: %1 KiB asked, %2 KiB granted; a sweep leaves up to "
+                          "%3 questions unanswered at once")
+                     .arg(client.settings().receiveBufferBytes / 1024)
+                     .arg(client.searchBufferBytes() / 1024)
+                     .arg(client.sweepWindow()));
     const qint64 dropped = client.droppedDatagrams();
     Output::line(Text::tr("Dropped: %1 not JSON, %2 naming a member twice, %3 with an "
                           "unknown ack, %4 other replies, %5 by the system for want of "

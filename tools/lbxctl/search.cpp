@@ -10,13 +10,6 @@ namespace {
 // A search's answers have died down after this long without a new one.
 constexpr int quietMs = 50;
 
-// Requests a sweep may leave unanswered at once: as many as answers fit the
-// receive buffer the system granted, at about a KiB each.
-int mostUnanswered(const Channel &channel)
-{
-    return qBound(8, channel.grantedBufferBytes() / 1024, 4096);
-}
-
 } // namespace
 
 Search::Search(Client &client, Channel::Handler heard, bool progressShown)
@@ -32,7 +25,7 @@ Search::Search(Client &client, Channel::Handler heard, bool progressShown)
         true);
     if (!client.unicastDestinations().isEmpty())
         sweep = std::make_unique<Sweep>(*asking, client.unicastDestinations(),
-            client.settings().sweepRate, client.settings().timeoutMs, mostUnanswered(*asking));
+            client.settings().sweepRate, client.settings().timeoutMs, client.sweepWindow());
 }
 
 Search::~Search()
