@@ -927,5 +927,9 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>no answer, but it reports that it took the command</source>
         <translation>没有应答，但它报告的情况表明它已接受该命令</translation>
     </message>
+    <message>
+        <source>Receive buffer: %1 KiB asked, %2 KiB granted; a sweep leaves up to %3 questions unanswered at once</source>
+        <translation>接收缓冲区：请求 %1 KiB，系统给予 %2 KiB；扫描时最多同时有 %3 个未应答的询问</translation>
+    </message>
 </context>
 </TS>
