@@ -46,6 +46,23 @@ int wholeNumberOf(
     return value;
 }
 
+// Each value of an option given again and again, read by parse; refuses the
+// first that parse cannot read, with its reason.
+template <typename T>
+QList<T> eachValue(const QCommandLineParser &parser, const QString &name,
+    T (*parse)(const QString &text, QString *error))
+{
+    QList<T> values;
+    const QStringList texts = parser.values(name);
+    for (const QString &text : texts) {
+        QString error;
+        values.append(parse(text, &error));
+        if (!error.isEmpty())
+            refuse(QStringLiteral("--%1: %2").arg(name, error));
+    }
+    return values;
+}
+
 // "-v, --version", "--timeout SECONDS": an option as --help names it.
 QString namesOf(const QCommandLineOption &option)
 {
@@ -320,20 +337,8 @@ Client::Options CommandLine::clientOptions() const
         * wholeNumberOf(
             *this, QStringLiteral("receive-buffer"), 4, 1024 * 1024, QStringLiteral("KiB"));
     options.interfaceName = value(QStringLiteral("interface"));
-    const QStringList hosts = parser.values(QStringLiteral("host"));
-    for (const QString &text : hosts) {
-        QString error;
-        options.hosts.append(unicastAddress(text, &error));
-        if (!error.isEmpty())
-            refuse(QStringLiteral("--host: ") + error);
-    }
-    const QStringList ranges = parser.values(QStringLiteral("sweep"));
-    for (const QString &text : ranges) {
-        QString error;
-        options.sweep.append(addressRange(text, &error));
-        if (!error.isEmpty())
-            refuse(QStringLiteral("--sweep: ") + error);
-    }
+    options.hosts = eachValue(parser, QStringLiteral("host"), unicastAddress);
+    options.sweep = eachValue(parser, QStringLiteral("sweep"), addressRange);
     options.sweepRate
         = wholeNumberOf(*this, QStringLiteral("rate"), 1, 5000, Text::tr("requests a second"));
     if (!options.interfaceName.isEmpty()) {
