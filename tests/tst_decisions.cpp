@@ -165,7 +165,6 @@ void DecisionsTest::searchMadeAgain_data()
     QTest::addColumn<int>("extraSoFar");
     QTest::addColumn<bool>("repeating");
     QTest::addColumn<int>("repeat"); // 0 no, 1 lost answers, 2 drops unknown
-    QTest::newRow("nothing lost") << qint64(5) << qint64(5) << true << 0 << false << 0;
     QTest::newRow("lost answers, found more") << qint64(5) << qint64(9) << true << 0 << false << 1;
     QTest::newRow("lost answers, found no more")
         << qint64(5) << qint64(9) << false << 0 << false << 0;
@@ -175,8 +174,6 @@ void DecisionsTest::searchMadeAgain_data()
         << qint64(-1) << qint64(-1) << true << 0 << false << 2;
     QTest::newRow("drops not told, searched again already")
         << qint64(-1) << qint64(-1) << false << 1 << true << 0;
-    QTest::newRow("drops not told, --retries searches again anyway")
-        << qint64(-1) << qint64(-1) << false << 0 << true << 0;
 }
 
 void DecisionsTest::searchMadeAgain()

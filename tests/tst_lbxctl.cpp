@@ -239,8 +239,8 @@ void LbxctlTest::siteStories_data()
     QTest::addColumn<QString>("says"); // in the output
     const QString odd = "--count 6 --uuid 1=10.20.30.40 --uuid 2=SAME --uuid 3=SAME --uuid 4= "
                         "--uuid 5=";
-    QTest::newRow("nobody answers: no success") << QStringList{} << QStringList{"discover"} << 1
-                                                << QStringList{} << QStringList{} << "";
+    QTest::newRow("nobody answers: no success")
+        << QStringList{} << QStringList{"discover"} << 1 << QStringList{} << QStringList{} << "";
     QTest::newRow("asked one by one, as behind a router")
         << QStringList{"--count 3"}
         << QStringList{"discover", "--host", "127.0.0.3", "--host", "127.0.0.4"} << 0
@@ -252,8 +252,8 @@ void LbxctlTest::siteStories_data()
                "127.0.0.5  shared", "127.0.0.6  shared", "127.0.0.7 LBXSIM000006"}
         << QStringList{} << "";
     QTest::newRow("a uuid two converters share is refused")
-        << QStringList{odd} << QStringList{"update", "SAME"} << 2 << QStringList{}
-        << QStringList{} << "";
+        << QStringList{odd} << QStringList{"update", "SAME"} << 2 << QStringList{} << QStringList{}
+        << "";
     QTest::newRow("an address, and a uuid that looks like one")
         << QStringList{odd} << QStringList{"update", "ip:127.0.0.4", "uuid:10.20.30.40"} << 0
         << QStringList{"127.0.0.2 done 10.20.30.40", "127.0.0.4 done SAME"}
@@ -277,8 +277,8 @@ void LbxctlTest::siteStories_data()
                        "--factory-address 127.0.0.50"}
         << QStringList{"factory", "127.0.0.2", "127.0.0.3", "--yes", "--wait", "--timeout", "0.3"}
         << 0
-        << QStringList{"127.0.0.2 confirmed SAME", "127.0.0.3 confirmed SAME",
-               "back at 127.0.0.50", "back at 127.0.0.51"}
+        << QStringList{"127.0.0.2 confirmed SAME", "127.0.0.3 confirmed SAME", "back at 127.0.0.50",
+               "back at 127.0.0.51"}
         << QStringList{"0:reset=2"} << "";
     QTest::newRow("set, acknowledged but not applied")
         << QStringList{"--count 3 --restart 3000 --keeps-settings 2"}
@@ -363,7 +363,8 @@ void LbxctlTest::sweepKeepsItsPaceAndLosesNone()
     const Run sweep = lbxctl({"discover", "--sweep", "127.0.4.0/22", "--receive-buffer", "32",
                                  "--rate", "1000", "--json"},
         "1");
-    QVERIFY2(clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed()))); // 1022 at 1000/s
+    QVERIFY2(
+        clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed()))); // 1022 at 1000/s
     QCOMPARE(sweep.err, QString());
     QCOMPARE(sweep.status, 0);
     QSet<QString> listed;
@@ -542,18 +543,8 @@ QStringList screen(const QString &written)
     QStringList rows;
     for (const QString &line : written.split(QLatin1Char('\n'))) {
         QString row;
-        int column = 0;
-        for (const QChar c : line) {
-            if (c == QLatin1Char('\r')) {
-                column = 0;
-                continue;
-            }
-            if (column < row.size())
-                row[column] = c;
-            else
-                row.append(c);
-            ++column;
-        }
+        for (const QString &part : line.split(QLatin1Char('\r')))
+            row = part + row.mid(part.size());
         if (!row.trimmed().isEmpty())
             rows.append(row.trimmed());
     }
@@ -759,8 +750,8 @@ void LbxctlTest::speaksTheTechniciansLanguage()
     };
     QCOMPARE(run({"discover"}).lines().value(0), heads);
     const Run table = run({"set", "127.0.0.2", "--baud", "19200"});
-    QCOMPARE(table.status, 0);
     QCOMPARE(table.lines().value(0).section(QLatin1String("127.0.0.2"), 1).trimmed(), outcome);
+    QCOMPARE(table.status, 0);
     QCOMPARE(run({"set", "127.0.0.2"}).err, refusal);
     // What machines read is the same in every language, and in UTF-8.
     QCOMPARE(run({"check", "--expect", "2", "--json"}).fields({"detail"}).value(0),
@@ -843,7 +834,7 @@ void LbxctlTest::helpShowsWhatACommandNeedsFirst()
         lines += help.lines();
     }
     QCOMPARE(lines.value(lines.indexOf(QStringLiteral("Usage: lbxctl set TARGET... --baud N "
-                                                       "[--plugin NAME] [OPTION...]"))
+                                                      "[--plugin NAME] [OPTION...]"))
                  + 3),
         QStringLiteral("  --baud N                Baud rate: 4800, 9600, 19200, 38400 or 115200."));
     for (const QString &line : qAsConst(lines))
