@@ -728,8 +728,6 @@ void LbxctlTest::speaksTheTechniciansLanguage()
     QFETCH(QString, heads);
     QFETCH(QString, outcome);
     QFETCH(QString, refusal);
-    SimulatorProcess simulator({"--count", "2", "--uuid", "2=LBXSIM000001"});
-    QVERIFY(simulator.started());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
         environment.remove(QLatin1String(name));
@@ -742,8 +740,12 @@ void LbxctlTest::speaksTheTechniciansLanguage()
             0);
         environment.insert(QStringLiteral("LOCPATH"), locales.path());
     }
+    SimulatorProcess simulator({"--count", "2", "--uuid", "2=LBXSIM000001"});
+    QVERIFY(simulator.started());
+    // A search waits its whole timeout; a command ends at its answer, however slow the machine.
     const auto run = [&](const QStringList &arguments) {
-        Run done = Lbxctl(arguments + QStringList{"--timeout", "1"}, {}, environment).finish();
+        const char *timeout = arguments.contains(QStringLiteral("set")) ? "10" : "1";
+        Run done = Lbxctl(arguments + QStringList{"--timeout", timeout}, {}, environment).finish();
         done.out = codec->toUnicode(done.bytes);
         done.err = codec->toUnicode(done.errBytes);
         return done;
