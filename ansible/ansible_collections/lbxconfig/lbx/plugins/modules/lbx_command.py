@@ -62,26 +62,8 @@ options:
   wave_size:
     description: For C(update), in waves, the size of each after the first.
     type: int
-  executable:
-    description: The lbxctl program on the site computer.
-    type: path
-    default: lbxctl
-  interface:
-    description: Searches through this adapter only.
-    type: str
-  sweep:
-    description: Ranges (CIDR) whose every address is asked by unicast.
-    type: list
-    elements: str
-    default: []
-  hosts:
-    description: Addresses asked by unicast instead of a broadcast.
-    type: list
-    elements: str
-    default: []
-  timeout:
-    description: Seconds to wait for each answer.
-    type: float
+extends_documentation_fragment:
+  - lbxconfig.lbx.search
 attributes:
   check_mode:
     support: full

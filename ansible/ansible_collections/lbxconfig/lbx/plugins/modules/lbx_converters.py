@@ -71,26 +71,8 @@ options:
   wait_timeout:
     description: Seconds to wait for the converters to come back (default 60).
     type: float
-  executable:
-    description: The lbxctl program on the site computer.
-    type: path
-    default: lbxctl
-  interface:
-    description: Searches through this adapter only.
-    type: str
-  sweep:
-    description: Ranges (CIDR) whose every address is asked by unicast.
-    type: list
-    elements: str
-    default: []
-  hosts:
-    description: Addresses asked by unicast instead of a broadcast.
-    type: list
-    elements: str
-    default: []
-  timeout:
-    description: Seconds to wait for each answer.
-    type: float
+extends_documentation_fragment:
+  - lbxconfig.lbx.search
 attributes:
   check_mode:
     support: full
@@ -147,7 +129,7 @@ backup_file:
   description: The backup written, the undo of the run.
   returned: when backup is true and a converter was to be set
   type: str
-  sample: /root/.lbxconfig/backups/lbxconfig-20261208T120000-4242.json
+  sample: /home/tech/.lbxconfig/backups/lbxconfig-20261208T120000-4242.json
 gathered:
   description: The converters as they are, in the form of I(config), with their address.
   returned: state is gathered

@@ -20,29 +20,8 @@ description:
 author: LBXConfig maintainers
 requirements:
   - lbxctl (the lbxconfig package) on the site computer
-options:
-  executable:
-    description: The lbxctl program on the site computer.
-    type: path
-    default: lbxctl
-  interface:
-    description: Searches through this adapter only.
-    type: str
-  sweep:
-    description:
-      - Ranges (CIDR, at most a /16) whose every address is asked by unicast
-        instead of a broadcast, for converters behind a router.
-    type: list
-    elements: str
-    default: []
-  hosts:
-    description: Addresses asked by unicast instead of a broadcast.
-    type: list
-    elements: str
-    default: []
-  timeout:
-    description: Seconds to wait for each answer (lbxctl's default is 2).
-    type: float
+extends_documentation_fragment:
+  - lbxconfig.lbx.search
 attributes:
   check_mode:
     support: full
