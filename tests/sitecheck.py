@@ -549,15 +549,16 @@ def check_roster(arguments, status, before, after, previous):
     return failures
 
 
-def check_findings(arguments, status, lines, after, site):
+def check_findings(arguments, status, lines, after, entries, site):
     """Every "ok" of check is true of a converter now, and every "missing" is
-    not there (or may have lost its answer); exit 0 only when all are ok, and
-    as many answered as expected."""
+    not there (or may have lost its answer, or was restarting when asked); exit
+    0 only when all are ok, and as many answered as expected."""
     failures = []
     findings, summary = lines[:-1], (lines[-1] if lines else {})
     live = {(json.dumps(c["uuid"]), c["from"]) for c in after.values()}
-    sure = [c for c in after.values() if not c["deaf"] and not site.groups[c["group"]].lossy and
-            not site.groups[c["group"]].late]
+    restarting = {(g, e["converter"]) for g, e in entries if e["did"] == "ignored-restarting"}
+    sure = [c for key, c in after.items() if not c["deaf"] and key[:2] not in restarting and
+            not site.groups[c["group"]].lossy and not site.groups[c["group"]].late]
     for line in findings:
         there = [c for c in sure if json_text(c["uuid"]) == line.get("uuid") and
                  c["from"] == line.get("ip")]
@@ -625,10 +626,16 @@ def answering_from(before, ip):
     return [c["uuid"] for c in before.values() if c["from"] == ip]
 
 
-def check_reach(arguments, status, lines, before, changing):
+def heard_in_time(entries, key):
+    """Whether a converter answered an lbx.info of this command in time to be heard."""
+    return any(g == key[0] and e["converter"] == key[1] and e.get("call") == "lbx.info" and
+               e.get("answered") and not e.get("late") for g, e in entries)
+
+
+def check_reach(arguments, status, lines, before, changing, entries):
     """Each command reached only what was named, or for --all only an address
-    asked that answered there; a uuid whose address answers as another uuid too
-    is ambiguous and gets nothing."""
+    asked that answered there; a uuid whose address was heard answering as
+    another uuid too is ambiguous and gets nothing."""
     failures = []
     named = [t for t in arguments[1:arguments.index(next(a for a in arguments[1:]
                                                           if a.startswith("-")))]]
@@ -654,7 +661,8 @@ def check_reach(arguments, status, lines, before, changing):
         by_address = {t[3:] if t.startswith("ip:") else t for t in named
                       if t.startswith("ip:") or (t.count(".") == 3 and not t.startswith("uuid:"))}
         twinned = [ip for ip in homes - by_address
-                   if any(c.get("twin") and c["from"] == ip for c in before.values())]
+                   if any(c.get("twin") and c["from"] == ip and heard_in_time(entries, key)
+                          for key, c in before.items())]
         if len(homes) == 1 and twinned and status != 2:
             reached = [e for _, e in changing if e["to"] in twinned]
             if reached:
@@ -675,12 +683,12 @@ def check_command(arguments, status, lines, before, after, entries, site):
     """Every claim the command's output makes, held against the journal entries
     written while it ran; the failures found."""
     if arguments[0] == "check":
-        return check_findings(arguments, status, lines, after, site)
+        return check_findings(arguments, status, lines, after, entries, site)
     if arguments[0] == "discover":
         return check_discover(arguments, status, lines, before, after)
     call = CALL_OF[arguments[0]]
     changing = [(g, e) for g, e in entries if e.get("call") == call]
-    failures = check_reach(arguments, status, lines, before, changing)
+    failures = check_reach(arguments, status, lines, before, changing, entries)
     if "--dry-run" in arguments:
         failures += ["a dry run sent %s to %s" % (call, e["to"]) for _, e in changing]
     if "--canary" in arguments:
