@@ -470,6 +470,12 @@ void DecisionsTest::siteAgainstItsRoster_data()
         << QStringList{"ok A 127.0.0.2 ", "duplicate B 127.0.0.3 uuid also at 127.0.0.4",
                "duplicate B 127.0.0.4 uuid also at 127.0.0.3"}
         << false;
+    // The first of two sharing a uuid is off: the second is still itself.
+    QTest::newRow("a shared uuid, the first off")
+        << QList<QJsonObject>{record("S", "127.0.0.2"), record("S", "127.0.0.3")}
+        << QList<FoundConverter>{found("S", "127.0.0.3")}
+        << QStringList{"missing S 127.0.0.2 in the roster, did not answer", "ok S 127.0.0.3 "}
+        << false;
     // Matched by value: 111 and "111" are two converters.
     QTest::newRow("uuids that are numbers")
         << QList<QJsonObject>{numbered(111, "127.0.0.2").record, record("111", "127.0.0.3")}

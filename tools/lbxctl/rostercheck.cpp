@@ -38,18 +38,26 @@ Finding compared(const QString &uuid, const QJsonObject &before, const QJsonObje
         Protocol::ipText(now), detail, detail, changes, now};
 }
 
-// The converter found for a roster entry: one with its uuid not yet taken,
-// the one at its old address where there are several; -1 for none.
-int matchFor(
-    const QJsonObject &before, const QList<FoundConverter> &found, const QVector<bool> &matched)
+// The converter found for each roster entry, -1 for none: first each one still
+// at its old address, then, among those left, one with its uuid (it moved), so
+// that an entry whose uuid another shares is never given that other's converter
+// while its own answers where it always did.
+QVector<int> matches(const QList<QJsonObject> &roster, const QList<FoundConverter> &found)
 {
-    const QJsonValue uuid = before.value(QLatin1String("uuid"));
-    int at = -1;
-    for (int i = 0; i < found.size(); ++i) {
-        if (matched.at(i) || found.at(i).uuidValue() != uuid)
-            continue;
-        if (at < 0 || Protocol::ipText(found.at(i).record) == Protocol::ipText(before))
-            at = i;
+    QVector<int> at(roster.size(), -1);
+    QVector<bool> taken(found.size(), false);
+    for (const bool sameAddress : {true, false}) {
+        for (int r = 0; r < roster.size(); ++r) {
+            const QJsonValue uuid = roster.at(r).value(QLatin1String("uuid"));
+            for (int i = 0; at[r] < 0 && i < found.size(); ++i) {
+                if (taken.at(i) || found.at(i).uuidValue() != uuid
+                    || (sameAddress
+                        && Protocol::ipText(found.at(i).record) != Protocol::ipText(roster.at(r))))
+                    continue;
+                at[r] = i;
+                taken[i] = true;
+            }
+        }
     }
     return at;
 }
@@ -91,9 +99,11 @@ QList<Finding> compareWithRoster(
     const QList<QJsonObject> &roster, const QList<FoundConverter> &found, bool withRoster)
 {
     QList<Finding> findings;
+    const QVector<int> match = matches(roster, found);
     QVector<bool> matched(found.size(), false);
-    for (const QJsonObject &before : roster) {
-        const int at = matchFor(before, found, matched);
+    for (int r = 0; r < roster.size(); ++r) {
+        const QJsonObject &before = roster.at(r);
+        const int at = match.at(r);
         if (at < 0) {
             findings.append(
                 {QStringLiteral("missing"), uuidName(before.value(QLatin1String("uuid"))),
