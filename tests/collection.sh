@@ -14,7 +14,7 @@ trap 'rm -rf "$work"; rm -rf "$collection/tests/output"' EXIT
 export ANSIBLE_COLLECTIONS_PATH="$PWD/ansible" ANSIBLE_LOCAL_TEMP="$work/tmp" HOME="$work"
 
 ansible-galaxy collection build --output-path "$work" "$collection" >/dev/null 2>&1
-check "ansible-galaxy builds the collection" "$(ls "$work"/lbxconfig-lbx-*.tar.gz 2>/dev/null | wc -l)" 1
+check "ansible-galaxy builds the collection" "$(find "$work" -maxdepth 1 -name 'lbxconfig-lbx-*.tar.gz' | wc -l)" 1
 for module in lbx_info lbx_converters lbx_command; do
     check "ansible-doc shows $module, with its return values" \
         "$(ansible-doc "lbxconfig.lbx.$module" 2>&1 | grep -c '^RETURN VALUES:')" 1

@@ -192,7 +192,7 @@ void noBackup(const CommandLine &line, const QString &why)
 Judge withoutPlugin(const Judge &judge)
 {
     return [judge](const Sighting &seen) -> std::optional<Verdict> {
-        const std::optional<Verdict> verdict = judge(seen);
+        std::optional<Verdict> verdict = judge(seen);
         if (!verdict || verdict->outcome != WaitOutcome::Confirmed)
             return verdict;
         return Verdict{WaitOutcome::Partial,

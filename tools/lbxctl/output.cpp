@@ -12,10 +12,10 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <clocale>
+#include <cwchar>
 #include <langinfo.h>
-#include <locale.h>
 #include <unistd.h>
-#include <wchar.h>
 #endif
 #ifdef Q_OS_WIN
 #include <windows.h>

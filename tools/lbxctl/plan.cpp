@@ -299,8 +299,9 @@ QList<PlanStep> comparePlan(const QList<PlanRow> &rows, const QList<FoundConvert
         byAddress[converter.address.toIPv4Address()].append(converter);
     QList<PlanStep> steps;
     QVector<bool> planned(found.size(), false);
+    QList<FoundConverter> matches;
     for (const PlanRow &row : rows) {
-        QList<FoundConverter> matches;
+        matches.clear();
         for (int i = 0; i < found.size(); ++i) {
             if (names(row, found.at(i))) {
                 planned[i] = true;

@@ -172,7 +172,7 @@ int sendAimed(Client &client, const QList<FoundConverter> &found, const QList<Ai
     return 0;
 }
 
-int sendToTargets(Session &session, const Action &action, const std::optional<Waves> &waves)
+int sendToTargets(Session &session, const Action &action, std::optional<Waves> waves)
 {
     Client &client = session.client();
     const TargetSet &targets = session.targets;

@@ -24,7 +24,7 @@ struct Waves
 // wait, waits for each to come back and judges what it reports; in waves where
 // asked (each wave then waits, --wait or not). Returns the exit status.
 int sendToTargets(
-    Session &session, const Action &action, const std::optional<Waves> &waves = std::nullopt);
+    Session &session, const Action &action, std::optional<Waves> waves = std::nullopt);
 
 // A converter to send to, and what to send it.
 struct Aimed
