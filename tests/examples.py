@@ -23,6 +23,8 @@ import sys
 import tempfile
 import time
 
+from sites import sandboxed
+
 MARKER = re.compile(r"<!-- example: (.*?) -->\s*\n```[a-z]*\n(.*?)```", re.S)
 MASKED = re.compile(r"\b\d+(\.\d+)? s\b|\d+ KiB granted|up to \d+ questions")
 
@@ -101,8 +103,7 @@ def replay(path, line, site, stops, commands, lbxctl, lbxsim):
 
 def main():
     lbxctl, lbxsim, paths = sys.argv[1], sys.argv[2], sys.argv[3:]
-    if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
-        sys.exit("refused: examples.py runs only inside scripts/netns-run")
+    sandboxed("examples.py")
     failures, count = [], 0
     for path in paths:
         for line, site, stops, commands in sessions(path):

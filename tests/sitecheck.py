@@ -20,6 +20,8 @@ import tempfile
 import time
 import traceback
 
+from sites import sandboxed
+
 NETNS_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "netns-run")
 CALL_OF = {"set": "lbx.set", "factory": "lbx.factory", "update": "lbx.update",
            "upload-log": "lbx.uploadLog"}
@@ -621,11 +623,6 @@ def allowed_by(named, before):
     return allowed
 
 
-def answering_from(before, ip):
-    """The uuids a search hears from an address (twins, and those answering for others)."""
-    return [c["uuid"] for c in before.values() if c["from"] == ip]
-
-
 def heard_in_time(entries, key):
     """Whether a converter answered an lbx.info of this command in time to be heard."""
     return any(g == key[0] and e["converter"] == key[1] and e.get("call") == "lbx.info" and
@@ -870,10 +867,6 @@ def run_scenario(seed, lbxctl, lbxsim):
     return {"seed": seed, "failures": failures, "story": story}
 
 
-def in_sandbox():
-    return os.environ.get("LBX_SANDBOX") == os.readlink("/proc/self/ns/net")
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("lbxctl")
@@ -884,8 +877,7 @@ def main():
     parser.add_argument("--workers", type=int, default=12)
     parser.add_argument("--worker", nargs="*", type=int)
     args = parser.parse_args()
-    if not in_sandbox():
-        sys.exit("refused: sitecheck.py runs only inside scripts/netns-run")
+    sandboxed("sitecheck.py")
     if args.worker is not None:
         for seed in args.worker:
             try:
