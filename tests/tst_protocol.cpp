@@ -18,8 +18,6 @@ private slots:
     void replyRecognition();
     void replyFailure_data();
     void replyFailure();
-    void detailTexts_data();
-    void detailTexts();
     void shownText_data();
     void shownText();
 };
@@ -76,40 +74,6 @@ void ProtocolTest::replyFailure()
 {
     QFETCH(QByteArray, reply);
     QTEST(Protocol::replyFailure(QJsonDocument::fromJson(reply).object()), "failure");
-}
-
-// What the detail view shows for a record: version text, the baud entry's text
-// and the protocol entry's index.
-void ProtocolTest::detailTexts_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<int>("plugin");
-    QTest::newRow("1.5 with 2.0.1") << QByteArray(
-        R"({"appVersion":1.5,"romVersion":"2.0.1","baud":115200,"pluginName":"OvUdp485"})")
-                                    << "1.5(2.0.1)"
-                                    << "115200" << 0;
-    QTest::newRow("2.10, 9600.0") << QByteArray(
-        R"({"appVersion":2.10,"romVersion":"7","baud":9600.0,"pluginName":"Net485"})")
-                                  << "2.1(7)"
-                                  << "9600" << 3;
-    QTest::newRow("six significant digits")
-        << QByteArray(R"({"appVersion":1250000,"romVersion":"r","pluginName":"OvTcp485"})")
-        << "1.25e+06(r)"
-        << "0" << 2;
-    QTest::newRow("unknown plug-in")
-        << QByteArray(R"({"appVersion":1.23456789,"pluginName":"OvUdp485 "})") << "1.23457()"
-        << "0" << 4;
-}
-
-void ProtocolTest::detailTexts()
-{
-    QFETCH(QByteArray, record);
-    const QJsonObject object = QJsonDocument::fromJson(record).object();
-    QTEST(Protocol::versionText(object), "version");
-    QTEST(Protocol::baudText(object), "baud");
-    QTEST(Protocol::pluginIndex(object, Protocol::pluginTable(), 5), "plugin");
 }
 
 // A long uuid or version is shown cut, never inside a character.

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QNetworkDatagram>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -33,7 +34,11 @@ private slots:
     void chineseCaptionsOnWindows_data();
     void chineseCaptionsOnWindows();
     void searchAtStartAndOnEachClick();
+    void computerAddressShown_data();
+    void computerAddressShown();
     void threeConvertersAnswer();
+    void detailViewShowsWhatTheConverterReported_data();
+    void detailViewShowsWhatTheConverterReported();
     void commandGoesToTheSelectedConverterOnly_data();
     void commandGoesToTheSelectedConverterOnly();
     void factoryResetNotConfirmed_data();
@@ -99,24 +104,41 @@ void WindowTest::listTwoAndPickTheSecond()
     debug->lines.clear();
 }
 
-// The form's captions, as the technician reads them; the tests find widgets
-// by name, and this is where their words are held.
+// The form as it starts, as the technician reads it; the tests find widgets
+// by name, and this is where their words are held. Lists read "a|b|c".
 void WindowTest::formReadsAsItsCaptionsSay()
 {
     const char *const captions[][2] = {{"lbxform", "LBXConfig"}, {"searchBtn", "搜索"},
         {"configBtn", "应用"}, {"uploadLogBtn", "上传日志"}, {"updateBtn", "升级"},
         {"factoryBtn", "恢复出厂"}, {"configGroup", "配置"}, {"systemGroup", "维护"},
-        {"label_2", "UUID:"}, {"label_7", " 本机IP:"}, {"label", "波特率:"}, {"label_4", "版本:"},
-        {"label_5", "UUID:"}, {"label_3", "模式:"}, {"label_6", "IP:"}};
+        {"label_2", "UUID:"}, {"label_7", " 本机IP:"}, {"label_8", ""}, {"label", "波特率:"},
+        {"label_4", "版本:"}, {"label_5", "UUID:"}, {"label_3", "模式:"}, {"label_6", "IP:"},
+        {"macLabel", ""}, {"baudLabel", ""}, {"ipLabel", ""}, {"versionLabel", "000000"},
+        {"baudBox", "4800|9600|19200|38400|115200"},
+        {"pluginBox", "网络字节协议|485字节协议|JSON协议|VEXO协议|其他"},
+        {"plainTextEdit",
+            "Orvane485网络协议转换器\n接线:\n第三方主机-->485-->协议转换器-->网络-->路由器-->"
+            "音乐设备 \n\n485端支持的协议:\n1.Orvane老的网络字节协议\n2.新的JSON网络协议,\n3."
+            "老的485协议(不支持选曲命令)\n\n具体协议请参考最新的Orvane协议文档."}};
     for (const auto &[name, caption] : captions) {
         const QWidget *shown = QLatin1String(name) == QLatin1String("lbxform")
             ? form.get()
             : widget<QWidget>(form.get(), name);
-        const char *property = shown->isWindow()     ? "windowTitle"
-            : qobject_cast<const QGroupBox *>(shown) ? "title"
-                                                     : "text";
-        QCOMPARE(shown->property(property).toString(), QString::fromUtf8(caption));
+        QString text = shown
+                           ->property(shown->isWindow()                          ? "windowTitle"
+                                   : qobject_cast<const QGroupBox *>(shown)      ? "title"
+                                   : qobject_cast<const QPlainTextEdit *>(shown) ? "plainText"
+                                                                                 : "text")
+                           .toString();
+        if (const auto *list = qobject_cast<const QComboBox *>(shown)) {
+            for (int entry = 0; entry < list->count(); ++entry)
+                text += (entry ? QStringLiteral("|") : QString()) + list->itemText(entry);
+        }
+        QCOMPARE(text, QString::fromUtf8(caption));
     }
+    const auto *about = widget<QPlainTextEdit>(form.get(), "plainTextEdit");
+    QVERIFY(about->isReadOnly());
+    QCOMPARE(about->font().pointSize(), 9);
 }
 
 void WindowTest::searchAtStartAndOnEachClick()
@@ -153,6 +175,34 @@ void WindowTest::searchAtStartAndOnEachClick()
     converters->sendInfo(0, QStringLiteral("A"));
     QTRY_COMPARE(box("uuidBox")->count(), 1);
     QCOMPARE(label("macLabel"), QStringLiteral("A"));
+}
+
+void WindowTest::computerAddressShown_data()
+{
+    QTest::addColumn<QString>("change"); // to the sandbox's network, then its undo
+    QTest::addColumn<QString>("undo");
+    QTest::addColumn<QString>("shown");
+    const QString route = QStringLiteral("; ip route replace default dev lbx0");
+    QTest::newRow("another loopback address comes first") << "ip addr add 127.0.0.2/8 dev lo"
+                                                          << "ip addr del 127.0.0.2/8 dev lo"
+                                                          << "127.0.0.2";
+    QTest::newRow("the adapter is down") << "ip link set lbx0 down"
+                                         << "ip link set lbx0 up" + route << "10.77.0.1";
+    QTest::newRow("no address but 127.0.0.1")
+        << "ip addr del 10.77.0.1/24 dev lbx0"
+        << "ip addr add 10.77.0.1/24 dev lbx0" + route << "0.0.0.0";
+}
+
+// The address a technician reads off the window, as it was at its start.
+void WindowTest::computerAddressShown()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, undo);
+    if (QProcess::execute(QStringLiteral("sh"), {"-c", change}) != 0)
+        QSKIP("this sandbox does not let its network be changed");
+    const QString shown = widget<QLabel>(std::make_unique<LBXForm>().get(), "ip")->text();
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {"-c", undo}), 0);
+    QTEST(shown, "shown");
 }
 
 // Sent back to back, with rubbish between them: every datagram is logged in
@@ -202,6 +252,43 @@ void WindowTest::threeConvertersAnswer()
         0, R"({"ack":"lbx.info","arg":{"uuid":"B","appVersion":2.7,"romVersion":"t"}})");
     QTRY_COMPARE(label("versionLabel"), QStringLiteral("2.7(t)"));
     QCOMPARE(label("ipLabel"), QStringLiteral("127.0.0.2"));
+}
+
+void WindowTest::detailViewShowsWhatTheConverterReported_data()
+{
+    QTest::addColumn<QByteArray>("arg");
+    QTest::addColumn<QString>("shown"); // uuid, ip, version, baud box, protocol box
+    QTest::newRow("JSON protocol at 115200") << QByteArray(
+        R"({"uuid":"A","baud":115200,"pluginName":"OvTcp485","appVersion":3,)"
+        R"("romVersion":"1.0"})") << QString::fromUtf8("A 127.0.0.2 3(1.0) 115200 JSON协议");
+    QTest::newRow("VEXO at 9600.0") << QByteArray(
+        R"({"uuid":"A","baud":9600.0,"pluginName":"Net485","appVersion":2.10,)"
+        R"("romVersion":"7"})") << QString::fromUtf8("A 127.0.0.2 2.1(7) 9600 VEXO协议");
+    QTest::newRow("network bytes at 4800, six significant digits")
+        << QByteArray(R"({"uuid":"A","baud":4800,"pluginName":"OvUdp485","appVersion":1.23456789})")
+        << QString::fromUtf8("A 127.0.0.2 1.23457() 4800 网络字节协议");
+    // A rate no entry offers keeps the operator's; a name the table lacks is "other".
+    QTest::newRow("57600, a plug-in name with a blank") << QByteArray(
+        R"({"uuid":"A","baud":57600,"pluginName":"OvUdp485 ","appVersion":1250000,)"
+        R"("romVersion":"r"})") << QString::fromUtf8("A 127.0.0.2 1.25e+06(r) 19200 其他");
+    QTest::newRow("members of the wrong types") << QByteArray(
+        R"({"uuid":"A","baud":"9600","pluginName":7,"appVersion":"2","romVersion":5})")
+                                                << QString::fromUtf8("A 127.0.0.2 0() 19200 其他");
+}
+
+// The operator has turned the boxes to 19200 and the 485 protocol; the
+// converter's answer sets them to what it reported.
+void WindowTest::detailViewShowsWhatTheConverterReported()
+{
+    QFETCH(QByteArray, arg);
+    box("baudBox")->setCurrentIndex(2);
+    box("pluginBox")->setCurrentIndex(1);
+    converters->send(0, R"({"ack":"lbx.info","arg":)" + arg + '}');
+    QTRY_COMPARE(box("uuidBox")->count(), 1);
+    QTEST(QStringList({label("macLabel"), label("ipLabel"), label("versionLabel"),
+                          box("baudBox")->currentText(), box("pluginBox")->currentText()})
+              .join(' '),
+        "shown");
 }
 
 void WindowTest::commandGoesToTheSelectedConverterOnly_data()
