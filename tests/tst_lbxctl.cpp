@@ -865,6 +865,14 @@ void LbxctlTest::helpShowsWhatACommandNeedsFirst()
         QStringLiteral("  --baud N                Baud rate: 4800, 9600, 19200, 38400 or 115200."));
     for (const QString &line : qAsConst(lines))
         QVERIFY2(line.size() <= 80, qPrintable(line));
+    // The defaults a technician counts on, as the help states them.
+    const char *const defaults[][2] = {{"set", "from 0.01 to 3600 (default 2)."},
+        {"set", "more times (default 2); it is set"}, {"set", "to come back (default 60)."},
+        {"discover", "to 5000 (default 200)."}, {"discover", "KiB (default 16384;"},
+        {"discover", "and merges the answers (default 0)."},
+        {"factory", "to come back (default 180)."}};
+    for (const auto &[command, stated] : defaults)
+        QVERIFY2(Lbxctl({"help", command}).finish().out.simplified().contains(stated), stated);
 }
 
 QTEST_GUILESS_MAIN(LbxctlTest)

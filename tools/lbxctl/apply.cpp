@@ -249,7 +249,7 @@ namespace Apply {
 void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(2,
-        Text::tr("Asks a silent converter this many more times (default 2); it is set "
+        Text::tr("Asks a silent converter this many more times (default %1); it is set "
                  "again only when lbx.info shows it up and not set."));
     // apply always waits: only how long is its option.
     line.addWaitTimeout(60);

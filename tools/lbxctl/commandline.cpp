@@ -179,11 +179,15 @@ QString CommandLine::helpText() const
 
 void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesText)
 {
+    // Each default stated once: the help says what the option takes.
+    const QString timeout = QStringLiteral("2"), rate = QStringLiteral("200"),
+                  buffer = QStringLiteral("16384");
     const QList<QCommandLineOption> options{
         {QStringLiteral("timeout"),
-            Text::tr("Seconds to wait for each answer, from 0.01 to 3600 (default 2)."),
-            QStringLiteral("SECONDS"), QStringLiteral("2")},
-        {QStringLiteral("retries"), retriesText, QStringLiteral("N"),
+            Text::tr("Seconds to wait for each answer, from 0.01 to 3600 (default %1).")
+                .arg(timeout),
+            QStringLiteral("SECONDS"), timeout},
+        {QStringLiteral("retries"), retriesText.arg(defaultRetries), QStringLiteral("N"),
             QString::number(defaultRetries)},
         {QStringLiteral("interface"),
             Text::tr("Searches through this adapter only (its broadcast address), "
@@ -200,13 +204,14 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
                      "--host."),
             QStringLiteral("CIDR")},
         {QStringLiteral("rate"),
-            Text::tr("Requests a sweep sends per second, from 1 to 5000 (default 200)."),
-            QStringLiteral("N"), QStringLiteral("200")},
+            Text::tr("Requests a sweep sends per second, from 1 to 5000 (default %1).").arg(rate),
+            QStringLiteral("N"), rate},
         {QStringLiteral("json"), Text::tr("Prints one JSON object per line.")},
         {QStringLiteral("receive-buffer"),
-            Text::tr("Receive buffer to ask the system for, in KiB (default 16384; "
-                     "the system caps it at net.core.rmem_max)."),
-            QStringLiteral("KIB"), QStringLiteral("16384")},
+            Text::tr("Receive buffer to ask the system for, in KiB (default %1; "
+                     "the system caps it at net.core.rmem_max).")
+                .arg(buffer),
+            QStringLiteral("KIB"), buffer},
     };
     for (const QCommandLineOption &option : options)
         addShared(option);
@@ -215,7 +220,7 @@ void CommandLine::addExchangeOptions(int defaultRetries, const QString &retriesT
 void CommandLine::addSearchOptions()
 {
     addExchangeOptions(
-        0, Text::tr("Searches this many more times and merges the answers (default 0)."));
+        0, Text::tr("Searches this many more times and merges the answers (default %1)."));
 }
 
 void CommandLine::addFormatOption(const QString &description)

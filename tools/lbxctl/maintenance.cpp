@@ -14,8 +14,8 @@ void addCommonOptions(CommandLine &line, bool changesState)
 {
     line.addExchangeOptions(2,
         changesState ? Text::tr("Asks a silent converter this many more times (default "
-                                "2), once lbx.info shows it up and still there.")
-                     : Text::tr("Asks a silent converter this many more times (default 2)."));
+                                "%1), once lbx.info shows it up and still there.")
+                     : Text::tr("Asks a silent converter this many more times (default %1)."));
     line.addTargets();
     // An update or a factory reset takes minutes.
     if (changesState)

@@ -82,7 +82,7 @@ namespace Set {
 void addOptions(CommandLine &line)
 {
     line.addExchangeOptions(2,
-        Text::tr("Asks a silent converter this many more times (default 2); it is set "
+        Text::tr("Asks a silent converter this many more times (default %1); it is set "
                  "again only when lbx.info shows it up and not set."));
     line.addTargets();
     line.addOption({QStringLiteral("baud"), Text::tr("Baud rate: %1.").arg(baudRatesShown()),

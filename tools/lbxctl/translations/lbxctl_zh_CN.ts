@@ -66,8 +66,8 @@ nothing was sent</source>
         <translation>可能缺少应答</translation>
     </message>
     <message>
-        <source>Asks a silent converter this many more times (default 2); it is set again only when lbx.info shows it up and not set.</source>
-        <translation>转换器无应答时再询问的次数（默认 2）；仅当 lbx.info 显示它在线且未设置时才再次设置。</translation>
+        <source>Asks a silent converter this many more times (default %1); it is set again only when lbx.info shows it up and not set.</source>
+        <translation>转换器无应答时再询问的次数（默认 %1）；仅当 lbx.info 显示它在线且未设置时才再次设置。</translation>
     </message>
     <message>
         <source>Prints the plan of change and sends nothing but the search.</source>
@@ -196,8 +196,8 @@ Options shared with other commands:
 </translation>
     </message>
     <message>
-        <source>Seconds to wait for each answer, from 0.01 to 3600 (default 2).</source>
-        <translation>等待每个应答的秒数，0.01 到 3600（默认 2）。</translation>
+        <source>Seconds to wait for each answer, from 0.01 to 3600 (default %1).</source>
+        <translation>等待每个应答的秒数，0.01 到 3600（默认 %1）。</translation>
     </message>
     <message>
         <source>Searches through this adapter only (its broadcast address), instead of 255.255.255.255 and every adapter&apos;s.</source>
@@ -212,20 +212,20 @@ Options shared with other commands:
         <translation>以单播询问此范围内的每个主机地址（如 10.80.0.0/24，最大 /16），代替广播搜索，速度由 --rate 控制；扫描只发送 lbx.info。可多次指定，也可与 --host 同用。</translation>
     </message>
     <message>
-        <source>Requests a sweep sends per second, from 1 to 5000 (default 200).</source>
-        <translation>扫描每秒发送的请求数，1 到 5000（默认 200）。</translation>
+        <source>Requests a sweep sends per second, from 1 to 5000 (default %1).</source>
+        <translation>扫描每秒发送的请求数，1 到 5000（默认 %1）。</translation>
     </message>
     <message>
         <source>Prints one JSON object per line.</source>
         <translation>每行打印一个 JSON 对象。</translation>
     </message>
     <message>
-        <source>Receive buffer to ask the system for, in KiB (default 16384; the system caps it at net.core.rmem_max).</source>
-        <translation>向系统申请的接收缓冲区大小，单位 KiB（默认 16384；系统将其限制在 net.core.rmem_max 以内）。</translation>
+        <source>Receive buffer to ask the system for, in KiB (default %1; the system caps it at net.core.rmem_max).</source>
+        <translation>向系统申请的接收缓冲区大小，单位 KiB（默认 %1；系统将其限制在 net.core.rmem_max 以内）。</translation>
     </message>
     <message>
-        <source>Searches this many more times and merges the answers (default 0).</source>
-        <translation>再搜索的次数，并合并所有应答（默认 0）。</translation>
+        <source>Searches this many more times and merges the answers (default %1).</source>
+        <translation>再搜索的次数，并合并所有应答（默认 %1）。</translation>
     </message>
     <message>
         <source>A converter&apos;s IPv4 address (four decimal numbers, no leading zeros) or its uuid; &quot;ip:ADDRESS&quot; and &quot;uuid:TEXT&quot; say which.</source>
@@ -508,12 +508,12 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <translation>未知命令 &quot;%1&quot;；参见 lbxctl --help</translation>
     </message>
     <message>
-        <source>Asks a silent converter this many more times (default 2), once lbx.info shows it up and still there.</source>
-        <translation>转换器无应答时再询问的次数（默认 2），前提是 lbx.info 显示它在线且仍在原处。</translation>
+        <source>Asks a silent converter this many more times (default %1), once lbx.info shows it up and still there.</source>
+        <translation>转换器无应答时再询问的次数（默认 %1），前提是 lbx.info 显示它在线且仍在原处。</translation>
     </message>
     <message>
-        <source>Asks a silent converter this many more times (default 2).</source>
-        <translation>转换器无应答时再询问的次数（默认 2）。</translation>
+        <source>Asks a silent converter this many more times (default %1).</source>
+        <translation>转换器无应答时再询问的次数（默认 %1）。</translation>
     </message>
     <message>
         <source>Asks the targets to upload their log.</source>
