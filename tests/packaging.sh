@@ -18,6 +18,8 @@ done
 # and, with its usage, in the table of docs/cli.md.
 lbxctl() { LC_ALL=C.UTF-8 LANGUAGE='' "$build/tools/lbxctl/lbxctl" "$@"; }
 commands=$(lbxctl --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\)  .*/\1/p')
+check "lbxctl --version is the package's version" "$(lbxctl --version)" \
+    "lbxctl $(sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' data/changelog)"
 check "lbxctl --help lists eight commands" "$(echo "$commands" | wc -l)" 8
 check "lbxctl(1) and docs/cli.md state every command as the program does" \
     "$(for c in $commands; do
