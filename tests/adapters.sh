@@ -50,7 +50,10 @@ check "one call sets a converter on each side" \
     "$("$lbxctl" set SITEA000002 SITEB000003 --baud 38400 --timeout 0.5 | tr -s ' ' | sort | tr '\n' ';')" \
     "SITEA000002 10.77.0.3 set: answered;SITEB000003 10.78.0.4 set: answered;"
 
-doctor() { "$lbxctl" doctor --timeout 0.5 "$@" >"$work/doctor" 2>&1 || true; }
+doctor() {
+    status=0
+    "$lbxctl" doctor --timeout 0.5 "$@" >"$work/doctor" 2>&1 || status=$?
+}
 has() {
     if grep -qF -- "$1" "$work/doctor"; then
         echo yes
@@ -63,6 +66,7 @@ doctor --host 10.80.0.2
 check "asked by --host, a converter behind a router needs no hint to be" \
     "$(grep -c 'ask it with --host' "$work/doctor")" 0
 doctor
+check "doctor succeeds while converters answer" "$status" 0
 check "the adapters are listed, down ones too" "$(grep -c '^  lbx[bdelr0]0* *1[06]' "$work/doctor")" 6
 check "an adapter that is down" "$(has 'adapter lbxd0 (10.99.0.1) is down')" yes
 check "no firewall hint while converters answer" "$(grep -c 'nft add rule' "$work/doctor")" 0
@@ -127,8 +131,8 @@ if nft add table inet lbxdoctor 2>"$work/nft" &&
     nft add chain inet lbxdoctor input '{ type filter hook input priority 0; }' 2>>"$work/nft" &&
     nft add rule inet lbxdoctor input udp sport 12166 drop 2>>"$work/nft"; then
     doctor
-    check "replies dropped by a firewall: the rules to allow them, and --host" \
-        "$(has 'nft add rule inet filter input udp sport 12166 accept'):$(has 'ufw allow proto udp from any port 12166'):$(has 'with --host ADDRESS')" yes:yes:yes
+    check "replies dropped by a firewall: the rules to allow them, and --host; no success" \
+        "$(has 'nft add rule inet filter input udp sport 12166 accept'):$(has 'ufw allow proto udp from any port 12166'):$(has 'with --host ADDRESS'):$status" yes:yes:yes:1
 else
     echo "SKIP: replies dropped by a firewall: nftables refused here: $(cat "$work/nft")"
 fi

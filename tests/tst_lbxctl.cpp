@@ -222,6 +222,8 @@ private slots:
     void sweepKeepsItsPaceAndLosesNone();
     void forgedTableRows_data();
     void forgedTableRows();
+    void hostileConverterForgesNoLine_data();
+    void hostileConverterForgesNoLine();
     void linesAppearAsOutcomesAreKnownUntilInterrupted();
     void interruptedSearchSaysSo_data();
     void interruptedSearchSaysSo();
@@ -451,6 +453,65 @@ void LbxctlTest::forgedTableRows()
         QVERIFY(c == QLatin1Char('\n')
             || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format));
     QCOMPARE(lbxctl({"discover", "--json"}).objects().value(0).value("uuid").toString(), uuid);
+}
+
+void LbxctlTest::hostileConverterForgesNoLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("shows"); // the converter's data, escaped
+    // The converter's uuid, as JSON writes it.
+    const QByteArray uuid = R"("EVIL\u001b[2J\nFAKE")";
+    QTest::newRow("discover's table") << QStringList{"discover"} << "\\u{202e}Ov\\nFAKE";
+    QTest::newRow("set, and what it came back with") << QStringList{"set", "127.0.0.2", "--baud",
+        "19200", "--wait"} << "confirmed 19200 \"\\u{202e}Ov\\nFAKE\"";
+    QTest::newRow("a refusal in the converter's words")
+        << QStringList{"update", "127.0.0.2"} << "failed: error \"\\x1b[2Jno\\nFAKE\"";
+    QTest::newRow("check's findings")
+        << QStringList{"check", "--expect", "2"} << "\"EVIL\\x1b[2J\\nFAKE\"";
+    QTest::newRow("a roster's changes") << QStringList{"check",
+        fileIn(folder,
+            R"({"converters":[{"uuid":)" + uuid + R"(,"ip":"127.0.0.2","baud":4800,)"
+                + R"("pluginName":"x\u0007y"}]})")}
+                                        << "\"x\\x07y\" -> \"\\u{202e}Ov\\nFAKE\"";
+    QTest::newRow("a plan's rows") << QStringList{"apply",
+        fileIn(folder, R"({"uuid":)" + uuid + R"(,"baud":19200})" + "\n"), "--dry-run"}
+                                   << "\"EVIL\\x1b[2J\\nFAKE\"";
+}
+
+// A converter whose every text holds terminal controls and line breaks: no
+// command lets it forge a line or reach the terminal.
+void LbxctlTest::hostileConverterForgesNoLine()
+{
+    QFETCH(QStringList, arguments);
+    FakeConverters converters(1);
+    int baud = 9600;
+    converters.answer = [&](int, const QByteArray &request) {
+        const QJsonObject asked = QJsonDocument::fromJson(request).object();
+        const QString call = asked.value("call").toString();
+        if (call == QLatin1String("lbx.set")) {
+            baud = asked.value("arg").toObject().value("baud").toInt();
+            return QByteArray(R"({"ack":"lbx.set","result":"ok"})");
+        }
+        if (call == QLatin1String("lbx.update"))
+            return QByteArray(R"({"ack":"lbx.update","error":"\u001b[2Jno\nFAKE"})");
+        return QJsonDocument(
+            QJsonObject{{"ack", "lbx.info"},
+                {"arg",
+                    QJsonObject{{"uuid", "EVIL\x1b[2J\nFAKE"}, {"romVersion", "\x1b]0;x\x07"},
+                        {"appVersion", 1.5}, {"baud", baud},
+                        {"pluginName", QString::fromUtf8("\u202eOv\nFAKE")}}}})
+            .toJson(QJsonDocument::Compact);
+    };
+    const Run run = lbxctl(arguments, "0.3");
+    const QString said = run.out + run.err;
+    QFETCH(QString, shows);
+    QVERIFY2(said.contains(shows), qPrintable(said));
+    for (const QString &line : said.split(QLatin1Char('\n'))) {
+        QVERIFY2(!line.startsWith(QLatin1String("FAKE")), qPrintable(said));
+        for (const QChar c : line)
+            QVERIFY2(c.category() != QChar::Other_Control && c.category() != QChar::Other_Format,
+                qPrintable(said));
+    }
 }
 
 // Each line is printed as soon as its outcome is known; an interrupt says what
