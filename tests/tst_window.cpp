@@ -256,7 +256,7 @@ void WindowTest::threeConvertersAnswer()
 
 void WindowTest::detailViewShowsWhatTheConverterReported_data()
 {
-    QTest::addColumn<QByteArray>("arg");
+    QTest::addColumn<QByteArray>("arg"); // empty: the reply has none
     QTest::addColumn<QString>("shown"); // uuid, ip, version, baud box, protocol box
     QTest::newRow("JSON protocol at 115200") << QByteArray(
         R"({"uuid":"A","baud":115200,"pluginName":"OvTcp485","appVersion":3,)"
@@ -274,6 +274,8 @@ void WindowTest::detailViewShowsWhatTheConverterReported_data()
     QTest::newRow("members of the wrong types") << QByteArray(
         R"({"uuid":"A","baud":"9600","pluginName":7,"appVersion":"2","romVersion":5})")
                                                 << QString::fromUtf8("A 127.0.0.2 0() 19200 其他");
+    QTest::newRow("no arg at all: listed, as nothing but its address")
+        << QByteArray() << QString::fromUtf8(" 127.0.0.2 0() 19200 其他");
 }
 
 // The operator has turned the boxes to 19200 and the 485 protocol; the
@@ -283,7 +285,8 @@ void WindowTest::detailViewShowsWhatTheConverterReported()
     QFETCH(QByteArray, arg);
     box("baudBox")->setCurrentIndex(2);
     box("pluginBox")->setCurrentIndex(1);
-    converters->send(0, R"({"ack":"lbx.info","arg":)" + arg + '}');
+    converters->send(
+        0, arg.isEmpty() ? R"({"ack":"lbx.info"})" : R"({"ack":"lbx.info","arg":)" + arg + '}');
     QTRY_COMPARE(box("uuidBox")->count(), 1);
     QTEST(QStringList({label("macLabel"), label("ipLabel"), label("versionLabel"),
                           box("baudBox")->currentText(), box("pluginBox")->currentText()})
@@ -321,6 +324,9 @@ void WindowTest::commandGoesToTheSelectedConverterOnly_data()
     QTest::newRow("apply 115200, JSON")
         << set << 4 << 2 << QString::fromUtf8("115200 JSON协议")
         << QByteArray(R"({"arg":{"baud":115200,"pluginName":"OvTcp485"},"call":"lbx.set"})")
+        << "config" << 120;
+    QTest::newRow("apply 4800, no protocol entry")
+        << set << 0 << -1 << "4800 " << QByteArray(R"({"arg":{"baud":4800},"call":"lbx.set"})")
         << "config" << 120;
     const QString first = QString::fromUtf8("4800 网络字节协议");
     QTest::newRow("upload log") << "uploadLogBtn" << 0 << 0 << first
