@@ -275,6 +275,18 @@ def draw_search(rng, site):
     return [a for n in hosts for a in ("--host", address(group.base + n))]
 
 
+def draw_buffer(rng):
+    """Now and then a receive buffer too small for a burst of answers."""
+    return ["--receive-buffer", "4"] if rng.random() < 0.3 else []
+
+
+def dropped():
+    """Datagrams this namespace has dropped for want of receive buffer."""
+    with open("/proc/net/snmp", encoding="ascii") as snmp:
+        names, values = [line.split() for line in snmp if line.startswith("Udp:")][:2]
+    return int(values[names.index("RcvbufErrors")])
+
+
 def searched(arguments):
     """The ranges and hosts a command line asks by unicast; empty for a broadcast."""
     ranges = [ipaddress.ip_network(arguments[i + 1]) for i, a in enumerate(arguments)
@@ -349,7 +361,7 @@ def draw_command(rng, site, work):
     roster = os.path.join(work, "roster.json")
     if command == "discover":
         return ([command, "--save", roster] if rng.random() < 0.5 else [command]) + \
-            draw_search(rng, site)
+            draw_search(rng, site) + draw_buffer(rng)
     if command == "check":
         if rng.random() < 0.3:
             pairs = {(json.dumps(c["uuid"]), c["from"]) for c in converters}
@@ -359,7 +371,7 @@ def draw_command(rng, site, work):
         return draw_apply(rng, site, work, converters)
     arguments = [command]
     if rng.random() < 0.2:
-        arguments.append("--all")
+        arguments += ["--all"] + draw_buffer(rng)
     else:
         arguments += draw_targets(rng, converters)
     arguments += draw_search(rng, site)
@@ -533,12 +545,15 @@ def check_backup(arguments, status, before, entries, existed):
     return failures
 
 
-def check_roster(arguments, status, before, after, previous):
-    """A roster is written whole, from what answered, or left as it was."""
+def check_roster(arguments, before, after, previous, drops):
+    """A roster is written whole, from what answered and from a search that lost
+    nothing, or left as it was."""
     path = arguments[arguments.index("--save") + 1]
     text = open(path, encoding="utf-8").read() if os.path.exists(path) else None
     if text == previous:
         return []
+    if drops:
+        return ["a search that lost %d answers replaced the roster" % drops]
     try:
         saved = json.loads(text)["converters"]
     except (ValueError, TypeError, KeyError):
@@ -590,8 +605,14 @@ def check_findings(arguments, status, lines, after, entries, site):
     return failures
 
 
-def check_discover(arguments, status, lines, before, after):
+def check_discover(arguments, status, lines, before, after, drops, lost):
+    """Each converter listed answered; answers the system dropped (all of them
+    the search's) are said, and make no success."""
     failures = []
+    if drops and not lost:
+        failures.append("the system dropped %d answers, and lbxctl did not say so" % drops)
+    if drops and status == 0:
+        failures.append("the system dropped %d answers, yet exit status 0" % drops)
     live = {(json.dumps(c["uuid"]), c["from"]) for c in before.values()} | \
         {(json.dumps(c["uuid"]), c["from"]) for c in after.values()}
     for line in lines:
@@ -676,13 +697,14 @@ def line_uuids(line):
     return [u for u in line.get("uuids", []) + [line.get("uuid")] if u is not None]
 
 
-def check_command(arguments, status, lines, before, after, entries, site):
+def check_command(arguments, status, lines, before, after, entries, site, drops, lost):
     """Every claim the command's output makes, held against the journal entries
-    written while it ran; the failures found."""
+    written while it ran; the failures found. lost: lbxctl said its search lost
+    answers, and drops is what the system counted."""
     if arguments[0] == "check":
         return check_findings(arguments, status, lines, after, entries, site)
     if arguments[0] == "discover":
-        return check_discover(arguments, status, lines, before, after)
+        return check_discover(arguments, status, lines, before, after, drops, lost)
     call = CALL_OF[arguments[0]]
     changing = [(g, e) for g, e in entries if e.get("call") == call]
     failures = check_reach(arguments, status, lines, before, changing, entries)
@@ -722,7 +744,7 @@ def check_command(arguments, status, lines, before, after, entries, site):
     for ip, line in by_ip.items():
         reached = [e for _, e in changing if e["to"] == ip]
         if call == "lbx.factory":
-            failures += check_comeback(arguments, line, reached, after, site)
+            failures += check_comeback(arguments, line, reached, after, site, drops)
         failures += check_line(call, arguments, line, reached,
                                [c for c in after.values() if c["at"] == ip or
                                 c["uuid"] in line_uuids(line)], entries)
@@ -736,7 +758,9 @@ def check_command(arguments, status, lines, before, after, entries, site):
         there = {json.dumps(c["uuid"]) for c in before.values() if c["from"] == ip}
         failures += ["%s: the line names %s, which does not answer there" % (ip, json.dumps(u))
                      for u in line.get("uuids", []) if json.dumps(u) not in there]
-    ok = bool(lines) and all(line.get("ok") for line in lines)
+    # An --all whose search lost answers may have missed converters: no success.
+    ok = bool(lines) and all(line.get("ok") for line in lines) and \
+        not (lost and "--all" in arguments)
     if status != 2 and (status == 0) != ok:
         failures.append("exit status %d, but the outcomes say %s" % (status, ok))
     return failures
@@ -763,13 +787,17 @@ def restart_seen(entries, reset):
         any(e["at"] != reset["at"] for e in after) or reset["before"] != reset["after"]
 
 
-def check_comeback(arguments, line, reached, after, site):
+def check_comeback(arguments, line, reached, after, site, drops):
     """A reset converter that came back where the command searched (its address,
     the range swept, a host asked, anywhere for a broadcast), in a group that
-    loses and delays nothing, with a uuid of its own, is found there."""
+    loses and delays nothing, with a uuid of its own, is found there, unless the
+    system dropped answers, as lbxctl then says."""
     resets = [e for e in reached if e["did"] == "reset" and e.get("answered") and
               not e.get("late")]
-    if line.get("outcome") != "timed-out" or not resets:
+    unseen = "may be back unseen" in line.get("text", "")
+    if unseen and not drops:
+        return ["%s: %s, though the system dropped nothing" % (line["ip"], line["text"])]
+    if line.get("outcome") != "timed-out" or not resets or unseen:
         return []
     reset = resets[0]
     now = [c for c in after.values() if c["uuid"] == reset["uuid"] and not c.get("twin")]
@@ -821,8 +849,10 @@ def run_command(site, rng, work, lbxctl):
     backup = arguments[arguments.index("--backup") + 1] if "--backup" in arguments else None
     existed = open(backup, encoding="utf-8").read() if backup and os.path.exists(backup) \
         else None
+    drops = dropped()
     result = subprocess.run([lbxctl] + arguments + ["--json", "--timeout", str(TIMEOUT)],
                             capture_output=True, text=True, timeout=120)
+    drops = dropped() - drops
     site.settle()
     failures, lines = [], []
     for text in result.stdout.splitlines():
@@ -836,11 +866,11 @@ def run_command(site, rng, work, lbxctl):
                                 site.plan, existed is not None)
     else:
         failures += check_command(arguments, result.returncode, lines, before, after, entries,
-                                  site)
+                                  site, drops, "the system dropped" in result.stderr)
     if "--backup" in arguments:
         failures += check_backup(arguments, result.returncode, before, entries, existed)
     if "--save" in arguments:
-        failures += check_roster(arguments, result.returncode, before, after, previous)
+        failures += check_roster(arguments, before, after, previous, drops)
     story = ["lbxctl %s -> %d" % (" ".join(arguments), result.returncode)]
     if failures:
         story.append(result.stdout + result.stderr)

@@ -90,6 +90,7 @@ private:
     QDeadlineTimer nextSearch{Confirmer::searchEveryMs};
     QDeadlineTimer nextProgress{1000};
     const bool progressShown = Output::stderrIsTerminal();
+    const qint64 dropsBefore; // what the system had dropped when the wait began
 };
 
 Waiting::Waiting(Client &client, int timeoutMs, const QList<Watch> &watches,
@@ -101,6 +102,7 @@ Waiting::Waiting(Client &client, int timeoutMs, const QList<Watch> &watches,
     , progress(size_t(watches.size()))
     , deadline(timeoutMs)
     , pending(watches.size())
+    , dropsBefore(client.droppedDatagrams())
 {
     for (int i = 0; i < watches.size(); ++i) {
         progress[size_t(i)].confirmation.address = watches.at(i).address;
@@ -285,6 +287,12 @@ Phrase Waiting::notBack(size_t i) const
         return Phrase(QT_TRANSLATE_NOOP("lbxctl",
                           "did not come back within %1 s at its address; with an empty "
                           "uuid it cannot be found elsewhere"))
+            .arg(seconds);
+    // The searches for it elsewhere lost answers: its own may have been one.
+    if (watch.mayMove && dropsBefore >= 0 && client.droppedDatagrams() > dropsBefore)
+        return Phrase(QT_TRANSLATE_NOOP("lbxctl",
+                          "not seen back within %1 s; the system dropped answers to the "
+                          "search for it elsewhere, so it may be back unseen"))
             .arg(seconds);
     return Phrase(QT_TRANSLATE_NOOP("lbxctl", "did not come back within %1 s")).arg(seconds);
 }

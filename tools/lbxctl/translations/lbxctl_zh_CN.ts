@@ -931,5 +931,9 @@ TARGET 是转换器的 IPv4 地址（四个十进制数字，无前导零：192.
         <source>Receive buffer: %1 KiB asked, %2 KiB granted; a sweep leaves up to %3 questions unanswered at once</source>
         <translation>接收缓冲区：请求 %1 KiB，系统给予 %2 KiB；扫描时最多同时有 %3 个未应答的询问</translation>
     </message>
+    <message>
+        <source>not seen back within %1 s; the system dropped answers to the search for it elsewhere, so it may be back unseen</source>
+        <translation>%1 秒内未见恢复；系统丢弃了在别处搜索它的应答，它可能已恢复而未被看到</translation>
+    </message>
 </context>
 </TS>
