@@ -13,12 +13,7 @@ lbxsim=$2
 
 "$lbxsim" --count 2 --journal "$work/journal" >"$work/lbxsim.log" 2>&1 &
 pids="$pids $!"
-tries=0
-until grep -q ' converters on ' "$work/lbxsim.log"; do
-    tries=$((tries + 1))
-    [ $tries -lt 250 ] || { echo "FAIL: lbxsim did not start"; cat "$work/lbxsim.log"; exit 1; }
-    sleep 0.02
-done
+wait_for_sites lbxsim
 printf 'uuid,baud,plugin\nLBXSIM000001,19200,\n' >"$work/plan.csv"
 printf '{"converters":[{"uuid":"KEEP ME"}]}\n' >"$work/good"
 

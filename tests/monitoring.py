@@ -11,7 +11,6 @@ no other, and that every query of the dashboard returns data. Every wait is
 bounded. Runs inside scripts/netns-run."""
 import json
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -103,10 +102,7 @@ def sites_firing(alert):
 
 
 def main():
-    sandboxed("monitoring.py")
-    for program in ("prometheus", "prometheus-node-exporter", "jsonnet"):
-        if not shutil.which(program):
-            fail("%s is missing: scripts/install-deps test" % program)
+    sandboxed("monitoring.py", ("prometheus", "prometheus-node-exporter", "jsonnet"))
     lbxctl, lbxsim = sys.argv[1], sys.argv[2]
     started = time.monotonic()
     processes = []

@@ -54,7 +54,7 @@ site() {
     ip link set "$2" netns "$child"
 }
 
-# wait_for_sites NAME...: until each site's converters listen.
+# wait_for_sites NAME...: until the converters of each (logging to $work/NAME.log) listen.
 wait_for_sites() {
     for name in "$@"; do
         tries=0

@@ -2,6 +2,7 @@
 its own behind a veth pair, a bounded wait, and the refusal to run outside
 scripts/netns-run."""
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -31,9 +32,13 @@ def wait_for(what, condition, seconds=60):
     fail("%s: not within %d s" % (what, seconds))
 
 
-def sandboxed(name):
+def sandboxed(name, programs=()):
+    """Refuses to run outside scripts/netns-run, or without the programs it drives."""
     if os.environ.get("LBX_SANDBOX") != os.readlink("/proc/self/ns/net"):
         fail("refused: %s runs only inside scripts/netns-run" % name)
+    for program in programs:
+        if not shutil.which(program):
+            fail("%s is missing: scripts/install-deps test" % program)
 
 
 def start_site(name, here, there, script, arguments, processes):
