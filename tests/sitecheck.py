@@ -5,7 +5,8 @@ and every claim lbxctl makes held against what the converters' own journals
 say they did. The sites are drawn as real LANs are: answers lost, late (after
 lbxctl moved on), duplicated or sent from another address; converters deaf to
 the broadcast or to unicast, uuids shared, empty or JSON numbers, plug-ins no
-window knows or none at all. A failure prints its seed and scenario; --seed S
+window knows or none at all; and now and then lbxctl is given a receive buffer
+too small for a burst of answers. A failure prints its seed and scenario; --seed S
 replays it. Runs inside scripts/netns-run; each worker runs its sites in a
 network namespace of its own."""
 import argparse
