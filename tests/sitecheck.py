@@ -297,7 +297,13 @@ def searched(arguments):
 
 
 def outside(ranges, ip):
-    return bool(ranges) and not any(ipaddress.ip_address(ip) in r for r in ranges)
+    """Whether a search of these ranges left ip unasked: a sweep asks a range's
+    host addresses, not its network and broadcast address."""
+    address = ipaddress.ip_address(ip)
+    return bool(ranges) and not any(
+        address in r and (r.prefixlen >= 31 or address not in (r.network_address,
+                                                                r.broadcast_address))
+        for r in ranges)
 
 
 def draw_targets(rng, converters):
