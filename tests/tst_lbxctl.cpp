@@ -384,7 +384,7 @@ void LbxctlTest::largeSiteWithASmallBuffer()
 // A sweep of 300 converters in a /22 into a small buffer: paced at its rate
 // (however fast this machine), it asks each address once and loses none;
 // the buffer it is given, and so how many questions it leaves open, is what
-// the system granted.
+// the system granted. The polls of a wait keep to their rate too.
 void LbxctlTest::sweepKeepsItsPaceAndLosesNone()
 {
     const QString journal = folder.filePath(QStringLiteral("sweep.journal"));
@@ -408,6 +408,23 @@ void LbxctlTest::sweepKeepsItsPaceAndLosesNone()
     QCOMPARE(heard.size(), 300 + 1); // each asked once, and only lbx.info
     for (const QByteArray &line : heard.mid(0, 300))
         QCOMPARE(QJsonDocument::fromJson(line).object().value("call"), QJsonValue("lbx.info"));
+    // Waiting for them to come back, it polls at most a thousand a second (a
+    // tenth of a second's worth at once): the 300 polls take 0.2 s at least.
+    const Run set = lbxctl({"set", "--all", "--sweep", "127.0.4.0/22", "--rate", "5000", "--baud",
+                               "19200", "--wait", "--json"},
+        "1");
+    QCOMPARE(set.status, 0);
+    QList<double> polls; // the times of lbx.info since the last lbx.set: the wait's
+    for (const QByteArray &line : contents(journal).split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (entry.value("call") == QJsonValue("lbx.set"))
+            polls.clear();
+        else if (entry.value("call") == QJsonValue("lbx.info"))
+            polls.append(entry.value("t").toDouble());
+    }
+    QCOMPARE(polls.size(), 300);
+    QVERIFY2(polls.constLast() - polls.constFirst() >= 0.19,
+        qPrintable(QString::number(polls.constLast() - polls.constFirst())));
     // Linux grants twice what is asked, as the socket's bookkeeping takes half.
     const Run doctor = lbxctl({"doctor", "--receive-buffer", "64"});
     QVERIFY2(doctor.out.contains("Receive buffer: 64 KiB asked, 128 KiB granted; a sweep leaves "
